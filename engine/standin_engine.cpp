@@ -1,0 +1,203 @@
+// Stand-in for the closed engine library. It honours the launcher-facing
+// contract strictly: any call out of order ends the process with status 70,
+// so a broken caller can never pass a test by accident.
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The engine's own view of the 40-byte string record it shares with callers.
+struct EngineRecord {
+    const char* characters;
+    std::uint64_t count;
+    std::uint64_t reserved16;
+    std::uint64_t length;
+    std::uint32_t flags;
+    std::uint32_t reserved36;
+};
+static_assert(sizeof(EngineRecord) == 40, "record layout is fixed");
+
+constexpr int contractBreakStatus = 70;
+
+enum class Stage { Fresh, Prepared, FoldersAccepted, FoldersRefused };
+
+Stage stage = Stage::Fresh;
+std::string dataFolder;
+std::string contentsFolder;
+// Lives for the whole process: callers keep pointers into it.
+std::string* userFolder = nullptr;
+
+[[noreturn]] void contractBreak(const char* what)
+{
+    std::fprintf(stderr, "stand-in engine: contract broken: %s\n", what);
+    std::fflush(stderr);
+    _exit(contractBreakStatus);
+}
+
+std::string copyRecord(const EngineRecord* record, const char* which)
+{
+    if (!record)
+        contractBreak(which);
+    if (record->length == 0)
+        return {};
+    if (!record->characters)
+        contractBreak(which);
+    return std::string(record->characters, record->length);
+}
+
+bool isFolder(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The path components must be usable as folder names.
+bool isSafeName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool readAppInfo(const std::string& folder, std::string& company, std::string& product)
+{
+    std::ifstream info(folder + "/app.info");
+    if (!info)
+        return false;
+    if (!std::getline(info, company) || !std::getline(info, product))
+        return false;
+    if (!company.empty() && company.back() == '\r')
+        company.pop_back();
+    if (!product.empty() && product.back() == '\r')
+        product.pop_back();
+    return isSafeName(company) && isSafeName(product);
+}
+
+std::string userFolderBase()
+{
+    const char* home = std::getenv("HOME");
+    std::string homeFolder = home ? home : "";
+#ifdef __APPLE__
+    return homeFolder + "/Library/Application Support";
+#else
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && *config == '/')
+        return config;
+    return homeFolder + "/.config";
+#endif
+}
+
+// Like `mkdir -p`: an engine creates its per-user folder at start-up.
+void createFolders(const std::string& path)
+{
+    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        std::string part = path.substr(0, slash);
+        if (!part.empty())
+            mkdir(part.c_str(), 0755);
+        if (slash == std::string::npos)
+            break;
+    }
+}
+
+void prepare()
+{
+    if (stage != Stage::Fresh)
+        contractBreak("enginePrepare called twice or after the data folders");
+    stage = Stage::Prepared;
+}
+
+bool setDataFolders(const EngineRecord* data, const EngineRecord* contents)
+{
+    if (stage != Stage::Prepared)
+        contractBreak("engineSetDataFolders called before enginePrepare or more than once");
+    dataFolder = copyRecord(data, "data-folder record missing");
+    contentsFolder = copyRecord(contents, "contents-folder record missing");
+    if (data->count != data->length || contents->count != contents->length)
+        contractBreak("record count and length differ");
+
+    std::string company, product;
+    if (!isFolder(dataFolder) || !readAppInfo(dataFolder, company, product)) {
+        stage = Stage::FoldersRefused;
+        return false;
+    }
+    userFolder = new std::string(userFolderBase() + "/" + company + "/" + product);
+    createFolders(*userFolder);
+    stage = Stage::FoldersAccepted;
+    return true;
+}
+
+void fillUserDataFolder(EngineRecord* out)
+{
+    if (stage != Stage::FoldersAccepted)
+        contractBreak("engineUserDataFolder called before the data folders were accepted");
+    if (!out)
+        contractBreak("engineUserDataFolder given no record");
+    out->characters = userFolder->data();
+    out->length = userFolder->size();
+}
+
+} // namespace
+
+// The three internal routines sit at fixed offsets from the load address
+// (the linker places each section) and are not exported by name.
+#define ENGINE_INTERNAL(sectionName) \
+    extern "C" __attribute__((section(sectionName), used, noinline, visibility("hidden")))
+
+ENGINE_INTERNAL(".engine_prepare") void enginePrepare()
+{
+    prepare();
+}
+
+ENGINE_INTERNAL(".engine_set_data_folders") bool engineSetDataFolders(const EngineRecord* data,
+                                                                       const EngineRecord* contents)
+{
+    return setDataFolders(data, contents);
+}
+
+ENGINE_INTERNAL(".engine_user_data_folder") void engineUserDataFolder(EngineRecord* out)
+{
+    fillUserDataFolder(out);
+}
+
+namespace {
+
+void recordArguments(int argc, const char** argv)
+{
+    const char* recordPath = std::getenv("STANDIN_ENGINE_RECORD");
+    if (!recordPath || !*recordPath)
+        return;
+    std::FILE* record = std::fopen(recordPath, "wb");
+    if (!record)
+        contractBreak("cannot write STANDIN_ENGINE_RECORD");
+    for (int i = 0; i < argc; ++i) {
+        const char* argument = argv[i] ? argv[i] : "";
+        std::fwrite(argument, 1, std::strlen(argument) + 1, record);
+    }
+    if (std::fclose(record) != 0)
+        contractBreak("cannot write STANDIN_ENGINE_RECORD");
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int PlayerMain(int argc, const char** argv)
+{
+    std::string line = "stand-in engine: PlayerMain argc=" + std::to_string(argc);
+    for (int i = 0; i < argc; ++i) {
+        line += " \"";
+        line += argv[i] ? argv[i] : "(null)";
+        line += "\"";
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+
+    recordArguments(argc, argv);
+
+    const char* exitValue = std::getenv("STANDIN_ENGINE_EXIT");
+    return exitValue ? std::atoi(exitValue) : 0;
+}

@@ -1,0 +1,36 @@
+#include "platform.h"
+
+#include <X11/Xlib.h>
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
+void registerActivationObserver()
+{
+    // No Cocoa application here, so nothing ever posts the launch notification.
+}
+
+int executablePath(char* buffer, std::uint32_t* size)
+{
+    char path[PATH_MAX + 1];
+    ssize_t length = readlink("/proc/self/exe", path, PATH_MAX);
+    if (length < 0)
+        length = 0;
+    std::uint32_t needed = static_cast<std::uint32_t>(length) + 1;
+    if (!buffer || *size < needed) {
+        *size = needed;
+        return -1;
+    }
+    std::memcpy(buffer, path, static_cast<std::size_t>(length));
+    buffer[length] = '\0';
+    return 0;
+}
+
+bool displayAvailable()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    XCloseDisplay(display);
+    return true;
+}

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include "process_runner.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string bundle = GAME_BUNDLE;
+const std::string game = bundle + "/Contents/MacOS/Game";
+const std::string userSubfolder = "/Demo Company/Demo Game";
+
+// Each test gets its own HOME and XDG_CONFIG_HOME, and reads what the
+// stand-in engine was handed from its record file.
+class LauncherBundle : public ::testing::Test {
+protected:
+    TemporaryFolder home;
+
+    std::string configFolder() const { return home.file("config"); }
+    std::string userFolder() const { return configFolder() + userSubfolder; }
+    std::string controlsFile() const { return userFolder() + "/controls.ini"; }
+    std::string recordFile() const { return home.file("engine-record"); }
+
+    void createControlsFile() const
+    {
+        ASSERT_EQ(std::system(("mkdir -p '" + userFolder() + "'").c_str()), 0);
+        writeFile(controlsFile(), "up=w\n");
+    }
+
+    ProcessResult run(std::vector<std::string> arguments, const std::string& program = game,
+                      bool unprivileged = false) const
+    {
+        ProcessOptions options;
+        options.program = program;
+        options.arguments = std::move(arguments);
+        options.environment = {{"HOME", home.path()},
+                               {"XDG_CONFIG_HOME", configFolder()},
+                               {"STANDIN_ENGINE_RECORD", recordFile()}};
+        // Without a display the chooser ends at once as if closed.
+        options.unsetEnvironment = {"DISPLAY", "STANDIN_ENGINE_EXIT"};
+        options.runAsUnprivileged = unprivileged;
+        return runProcess(options);
+    }
+
+    std::vector<std::string> engineArguments() const
+    {
+        if (!fileExists(recordFile()))
+            return {};
+        return splitRecord(readFile(recordFile()));
+    }
+};
+
+using Arguments = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(LauncherBundle, ControlsFilePresentRelaunchesWithEmptyMarker)
+{
+    createControlsFile();
+    ProcessResult result = run({"P"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+    EXPECT_EQ(result.standardError, "");
+    EXPECT_EQ(result.standardOutput, "stand-in engine: PlayerMain argc=3 \"P\" \"-game\" \"\"\n");
+}
+
+TEST_F(LauncherBundle, GameModeHandsArgumentsUnchangedAndReturnsEngineStatus)
+{
+    ProcessOptions options;
+    options.program = game;
+    options.arguments = {"P", "x", "-game", "/note"};
+    options.environment = {{"HOME", home.path()},
+                           {"XDG_CONFIG_HOME", configFolder()},
+                           {"STANDIN_ENGINE_RECORD", recordFile()},
+                           {"STANDIN_ENGINE_EXIT", "42"}};
+    ProcessResult result = runProcess(options);
+    EXPECT_EQ(result.exitStatus, 42);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "x", "-game", "/note"}));
+    // No first-run test ran: the engine never created its per-user folder.
+    EXPECT_FALSE(fileExists(configFolder()));
+}
+
+TEST_F(LauncherBundle, LastKeywordWins)
+{
+    createControlsFile();
+    // The chooser runs (and ends as closed, for want of a display): no engine.
+    ProcessResult chooser = run({"P", "-game", "-launcher"});
+    EXPECT_EQ(chooser.exitStatus, 1);
+    EXPECT_FALSE(fileExists(recordFile()));
+
+    ProcessResult engine = run({"P", "-launcher", "-game"});
+    EXPECT_EQ(engine.exitStatus, 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game"}));
+
+    ProcessResult gameAfterTty = run({"P", "-tty", "-game"});
+    EXPECT_EQ(gameAfterTty.exitStatus, 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-tty", "-game"}));
+}
+
+TEST_F(LauncherBundle, ProgramNameAndNearMissesAreNoKeywords)
+{
+    createControlsFile();
+    ProcessResult result = run({"-game", "-Game", "--game", "-gamex", "-GAME", "-launcher2", "tty"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(engineArguments(),
+              (Arguments {"-game", "-Game", "--game", "-gamex", "-GAME", "-launcher2", "tty", "-game", ""}));
+}
+
+TEST_F(LauncherBundle, NoControlsFileShowsChooserAndClosedChooserEndsWithOne)
+{
+    ProcessResult result = run({"P"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_FALSE(fileExists(recordFile()));
+    EXPECT_EQ(result.standardOutput, "");
+    EXPECT_EQ(result.standardError, "");
+    // The engine created the per-user folder during the first-run test.
+    EXPECT_TRUE(fileExists(userFolder()));
+    EXPECT_FALSE(fileExists(controlsFile()));
+}
+
+TEST_F(LauncherBundle, ForcedChooserIgnoresAnExistingControlsFile)
+{
+    createControlsFile();
+    ProcessResult result = run({"P", "-launcher"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_FALSE(fileExists(recordFile()));
+    EXPECT_EQ(readFile(controlsFile()), "up=w\n");
+}
+
+TEST_F(LauncherBundle, EngineRefusingTheDataFolderMeansNoChooser)
+{
+    // A copy of the bundle whose data folder lacks app.info.
+    TemporaryFolder copy;
+    ASSERT_EQ(std::system(("cp -a '" + bundle + "' '" + copy.path() + "/'").c_str()), 0);
+    std::string copiedBundle = copy.path() + "/Game.app";
+    ASSERT_EQ(unlink((copiedBundle + "/Contents/Resources/Data/app.info").c_str()), 0);
+
+    ProcessResult result = run({"P"}, copiedBundle + "/Contents/MacOS/Game");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+    EXPECT_EQ(result.standardError, "");
+
+    // Forced, the chooser still opens, but nothing can be written without an engine.
+    ProcessResult forced = run({"P", "-launcher"}, copiedBundle + "/Contents/MacOS/Game");
+    EXPECT_EQ(forced.exitStatus, 1);
+    EXPECT_EQ(forced.standardError, "");
+}
+
+class LauncherBundlePermissions : public LauncherBundle {
+protected:
+    void SetUp() override
+    {
+        auto [uid, gid] = unprivilegedUser();
+        home.giveTo(uid, gid);
+        ProcessOptions probe;
+        probe.program = game;
+        probe.arguments = {"P", "-game"};
+        probe.runAsUnprivileged = true;
+        if (runProcess(probe).exitStatus != 0)
+            GTEST_SKIP() << "the bundle cannot be run as uid " << uid << " here; permission cases skipped";
+    }
+
+    void createControlsFileAsUser()
+    {
+        createControlsFile();
+        auto [uid, gid] = unprivilegedUser();
+        home.giveTo(uid, gid);
+    }
+};
+
+TEST_F(LauncherBundlePermissions, UnreadableControlsFileStillCountsAsPresent)
+{
+    createControlsFileAsUser();
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0), 0);
+    ProcessResult result = run({"P"}, game, true);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+}
+
+TEST_F(LauncherBundlePermissions, UnsearchableUserFolderCountsAsMissing)
+{
+    createControlsFileAsUser();
+    ASSERT_EQ(chmod(userFolder().c_str(), 0600), 0);
+    ProcessResult result = run({"P"}, game, true);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_FALSE(fileExists(recordFile()));
+}

@@ -1,0 +1,178 @@
+#include "process_runner.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+void readAvailable(int fd, std::string& into, bool& open)
+{
+    char chunk[4096];
+    ssize_t count = read(fd, chunk, sizeof chunk);
+    if (count > 0)
+        into.append(chunk, static_cast<std::size_t>(count));
+    else if (count == 0 || errno != EINTR)
+        open = false;
+}
+
+[[noreturn]] void startChild(const ProcessOptions& options, int inputFd, int outputFd, int errorFd)
+{
+    dup2(inputFd, 0);
+    dup2(outputFd, 1);
+    dup2(errorFd, 2);
+    for (const auto& name : options.unsetEnvironment)
+        unsetenv(name.c_str());
+    for (const auto& [name, value] : options.environment)
+        setenv(name.c_str(), value.c_str(), 1);
+    if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0)
+        _exit(126);
+    if (options.runAsUnprivileged) {
+        auto [uid, gid] = unprivilegedUser();
+        if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+            _exit(126);
+    }
+    std::vector<char*> argv;
+    for (const auto& argument : options.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const std::string& program = options.program.empty() ? options.arguments.at(0) : options.program;
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+} // namespace
+
+ProcessResult runProcess(const ProcessOptions& options)
+{
+    int input[2], output[2], error[2];
+    if (pipe(input) != 0 || pipe(output) != 0 || pipe(error) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t child = fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        close(input[1]);
+        close(output[0]);
+        close(error[0]);
+        startChild(options, input[0], output[1], error[1]);
+    }
+    close(input[0]);
+    close(output[1]);
+    close(error[1]);
+
+    // Small inputs only: the pipe buffer takes them without blocking.
+    signal(SIGPIPE, SIG_IGN);
+    if (!options.standardInput.empty()) {
+        ssize_t written = write(input[1], options.standardInput.data(), options.standardInput.size());
+        (void)written;
+    }
+    close(input[1]);
+
+    ProcessResult result;
+    bool outputOpen = true, errorOpen = true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.timeLimitSeconds);
+    while (outputOpen || errorOpen) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            kill(child, SIGKILL);
+            break;
+        }
+        pollfd fds[2] = {{output[0], short(outputOpen ? POLLIN : 0), 0}, {error[0], short(errorOpen ? POLLIN : 0), 0}};
+        if (poll(fds, 2, static_cast<int>(left.count())) <= 0)
+            continue;
+        if (fds[0].revents)
+            readAvailable(output[0], result.standardOutput, outputOpen);
+        if (fds[1].revents)
+            readAvailable(error[0], result.standardError, errorOpen);
+    }
+    close(output[0]);
+    close(error[0]);
+
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        result.exitStatus = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    return result;
+}
+
+std::pair<uid_t, gid_t> unprivilegedUser()
+{
+    if (getuid() != 0)
+        return {getuid(), getgid()};
+    if (const passwd* nobody = getpwnam("nobody"))
+        return {nobody->pw_uid, nobody->pw_gid};
+    return {65534, 65534};
+}
+
+TemporaryFolder::TemporaryFolder()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/launcher-test-XXXXXX";
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    chmod(path_.c_str(), 0755);
+}
+
+TemporaryFolder::~TemporaryFolder()
+{
+    // Restore search rights that a test may have taken away, then remove all.
+    std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+    int status = std::system(command.c_str());
+    (void)status;
+}
+
+void TemporaryFolder::giveTo(uid_t uid, gid_t gid) const
+{
+    std::string command = "chown -R " + std::to_string(uid) + ":" + std::to_string(gid) + " '" + path_ + "'";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("chown failed");
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+void writeFile(const std::string& path, const std::string& contents)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << contents;
+    if (!file)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::string> splitRecord(const std::string& record)
+{
+    std::vector<std::string> arguments;
+    std::size_t start = 0;
+    for (std::size_t end; (end = record.find('\0', start)) != std::string::npos; start = end + 1)
+        arguments.push_back(record.substr(start, end - start));
+    return arguments;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+// Runs a program as a child process and collects what it did, for tests that
+// treat the bundle's executable as a black box.
+
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+struct ProcessOptions {
+    std::vector<std::string> arguments;            // arguments[0] is argv[0]
+    std::string program;                           // defaults to arguments[0]
+    std::vector<std::pair<std::string, std::string>> environment; // set on top of the inherited one
+    std::vector<std::string> unsetEnvironment;
+    std::string workingFolder;
+    std::string standardInput;
+    bool runAsUnprivileged = false;                // switch to unprivilegedUser() first
+    double timeLimitSeconds = 20;
+};
+
+struct ProcessResult {
+    int exitStatus = -1;    // -1 when ended by a signal
+    int signal = 0;
+    bool timedOut = false;
+    std::string standardOutput;
+    std::string standardError;
+};
+
+ProcessResult runProcess(const ProcessOptions& options);
+
+// The user that permission tests run as: the current one when it is not root,
+// "nobody" otherwise. The pair is uid, gid.
+std::pair<uid_t, gid_t> unprivilegedUser();
+
+// A fresh folder under the system's temporary folder, removed by the destructor.
+// When owner is given, the folder is handed to that user.
+class TemporaryFolder {
+public:
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    void giveTo(uid_t uid, gid_t gid) const;
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+void writeFile(const std::string& path, const std::string& contents);
+// Arguments as the stand-in engine records them: each followed by one NUL.
+std::vector<std::string> splitRecord(const std::string& record);

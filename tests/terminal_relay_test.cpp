@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include "process_runner.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const std::string game = std::string(GAME_BUNDLE) + "/Contents/MacOS/Game";
+
+struct PseudoTerminal {
+    int master = -1;
+    int slave = -1;
+    std::string slavePath;
+
+    PseudoTerminal()
+    {
+        char name[128];
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        slavePath = name;
+    }
+    ~PseudoTerminal()
+    {
+        close(master);
+        close(slave);
+    }
+};
+
+// The relay as a child process: stdin from inputFd, stdout into a pipe the
+// test reads. With terminalInput, stdin is the child's controlling terminal,
+// so that a signal character on it would really raise a signal.
+class Relay {
+public:
+    Relay(int inputFd, std::vector<std::string> arguments, bool terminalInput = false,
+          const std::string& folder = "")
+    {
+        int output[2];
+        if (pipe(output) != 0)
+            throw std::runtime_error("pipe failed");
+        pid = fork();
+        if (pid == 0) {
+            if (terminalInput) {
+                setsid();
+                ioctl(inputFd, TIOCSCTTY, 0);
+            }
+            dup2(inputFd, 0);
+            dup2(output[1], 1);
+            if (!folder.empty() && chdir(folder.c_str()) != 0)
+                _exit(126);
+            std::vector<char*> argv;
+            for (auto& argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(game.c_str(), argv.data());
+            _exit(127);
+        }
+        close(output[1]);
+        outputFd = output[0];
+    }
+    ~Relay()
+    {
+        if (pid > 0 && !ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(outputFd);
+    }
+
+    // Exit status, or -1 if still running after the time limit.
+    int waitForExit(double seconds)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                ended = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return -1;
+    }
+
+    double cpuSeconds() const
+    {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string field;
+        long userTicks = 0, systemTicks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14)
+                userTicks = std::stol(field);
+            if (i == 15)
+                systemTicks = std::stol(field);
+        }
+        return double(userTicks + systemTicks) / double(sysconf(_SC_CLK_TCK));
+    }
+
+    pid_t pid = -1;
+    int outputFd = -1;
+    bool ended = false;
+};
+
+// Reads exactly count bytes, or fewer if the time limit runs out.
+std::string readBytes(int fd, std::size_t count, double seconds = 20)
+{
+    std::string data;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    char chunk[65536];
+    while (data.size() < count) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        ssize_t got = read(fd, chunk, std::min(sizeof chunk, count - data.size()));
+        if (got > 0)
+            data.append(chunk, static_cast<std::size_t>(got));
+        else if (got < 0 && errno != EINTR && errno != EAGAIN)
+            break;
+    }
+    return data;
+}
+
+void writeBytes(int fd, const std::string& data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t written = write(fd, data.data() + done, data.size() - done);
+        if (written > 0)
+            done += static_cast<std::size_t>(written);
+        else if (errno != EINTR && errno != EAGAIN)
+            return;
+    }
+}
+
+// Printable bytes only: the device keeps ISIG and the input flags it was given.
+std::string printablePattern(std::size_t size, unsigned seed)
+{
+    std::string data(size, ' ');
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>('!' + (i * 7 + seed + i / 4093) % 90);
+    return data;
+}
+
+} // namespace
+
+TEST(TerminalRelay, NewlineFirstThenPendingInputWholeAndInOrder)
+{
+    PseudoTerminal device;
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    std::string pending = printablePattern(5000, 1);
+    writeBytes(input[1], pending);
+
+    Relay relay(input[0], {"P", "-tty", device.slavePath});
+    close(input[0]);
+    EXPECT_EQ(readBytes(device.master, 1 + pending.size()), "\n" + pending);
+    close(input[1]);
+}
+
+TEST(TerminalRelay, MegabyteEachWayAtOnceArrivesWholeAndInOrder)
+{
+    PseudoTerminal device;
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    Relay relay(input[0], {"P", "-tty", device.slavePath});
+    close(input[0]);
+    ASSERT_EQ(readBytes(device.master, 1), "\n");
+
+    const std::size_t size = 1 << 20;
+    std::string toDevice = printablePattern(size, 3);
+    std::string fromDevice = printablePattern(size, 5);
+    std::string receivedOnDevice, receivedOnOutput;
+    std::thread inputWriter([&] { writeBytes(input[1], toDevice); });
+    std::thread deviceWriter([&] { writeBytes(device.master, fromDevice); });
+    std::thread deviceReader([&] { receivedOnDevice = readBytes(device.master, size, 60); });
+    receivedOnOutput = readBytes(relay.outputFd, size, 60);
+    inputWriter.join();
+    deviceWriter.join();
+    deviceReader.join();
+    close(input[1]);
+
+    EXPECT_EQ(receivedOnDevice.size(), size);
+    EXPECT_TRUE(receivedOnDevice == toDevice);
+    EXPECT_EQ(receivedOnOutput.size(), size);
+    EXPECT_TRUE(receivedOnOutput == fromDevice);
+}
+
+TEST(TerminalRelay, InterruptTypedOnTerminalInputIsRelayedNotRaised)
+{
+    PseudoTerminal terminal;
+    PseudoTerminal device;
+    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, true);
+    ASSERT_EQ(readBytes(device.master, 1), "\n");
+
+    writeBytes(terminal.master, "a\x03z");
+    EXPECT_EQ(readBytes(device.master, 3, 5), "a\x03z");
+    EXPECT_EQ(relay.waitForExit(0.2), -1) << "the relay was ended by the typed byte";
+}
+
+TEST(TerminalRelay, EndOfInputKeepsOtherDirectionAndIdlesWithoutCpu)
+{
+    PseudoTerminal device;
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    Relay relay(input[0], {"P", "-tty", device.slavePath});
+    close(input[0]);
+    writeBytes(input[1], "bye");
+    close(input[1]);
+    ASSERT_EQ(readBytes(device.master, 4), "\nbye");
+
+    writeBytes(device.master, "still here");
+    EXPECT_EQ(readBytes(relay.outputFd, 10, 5), "still here");
+
+    double before = relay.cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(relay.cpuSeconds() - before, 0.05);
+    EXPECT_EQ(relay.waitForExit(0), -1);
+}
+
+TEST(TerminalRelay, UnopenableDeviceEndsWithOneAndLeavesInputSettings)
+{
+    PseudoTerminal terminal;
+    termios before {};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+
+    Relay relay(terminal.slave, {"P", "-tty", "/nonexistent/device"}, true);
+    EXPECT_EQ(relay.waitForExit(10), 1);
+    termios after {};
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+    EXPECT_EQ(readBytes(relay.outputFd, 1, 0.1), "");
+}
+
+TEST(TerminalRelay, TtyAsLastArgumentOpensAFileOfThatName)
+{
+    TemporaryFolder folder;
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    {
+        Relay missing(input[0], {"P", "-tty"}, false, folder.path());
+        EXPECT_EQ(missing.waitForExit(10), 1);
+    }
+
+    PseudoTerminal device;
+    ASSERT_EQ(symlink(device.slavePath.c_str(), folder.file("-tty").c_str()), 0);
+    Relay present(input[0], {"P", "-tty"}, false, folder.path());
+    EXPECT_EQ(readBytes(device.master, 1), "\n");
+    close(input[0]);
+    close(input[1]);
+}

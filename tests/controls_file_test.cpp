@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "controls_file.h"
+#include "launcher/engine_interface.h"
+#include "process_runner.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string wasdFile = "up=w\n"
+                             "console=t\n"
+                             "left=a\n"
+                             "down=s\n"
+                             "right=d\n"
+                             "l2=z\n"
+                             "l1=x\n"
+                             "r1=c\n"
+                             "r2=v\n"
+                             "triangle=uparrow\n"
+                             "square=leftarrow\n"
+                             "cross=downarrow\n"
+                             "circle=rightarrow\n"
+                             "switchInputMode=tab\n"
+                             "start=return\n"
+                             "select=space\n";
+
+const std::string arrowFile = "l2=q\n"
+                              "l1=w\n"
+                              "r1=e\n"
+                              "r2=r\n"
+                              "console=t\n"
+                              "square=a\n"
+                              "circle=s\n"
+                              "cross=z\n"
+                              "triangle=x\n"
+                              "up=uparrow\n"
+                              "left=leftarrow\n"
+                              "down=downarrow\n"
+                              "right=rightarrow\n"
+                              "switchInputMode=tab\n"
+                              "start=return\n"
+                              "select=space\n";
+
+// The engine learns its per-user folder once per process, so every case
+// writes from a child process with its own configuration folder.
+class ControlsFile : public ::testing::Test {
+protected:
+    TemporaryFolder home;
+
+    std::string configFolder() const { return home.file("config"); }
+    std::string userFolder() const { return configFolder() + "/Demo Company/Demo Game"; }
+    std::string controlsFile() const { return userFolder() + "/controls.ini"; }
+
+    int inChild(const std::function<void()>& beforeWriting, int scheme, bool setUp = true,
+                const std::string& config = "") const
+    {
+        pid_t child = fork();
+        if (child == 0) {
+            setenv("HOME", home.path().c_str(), 1);
+            setenv("XDG_CONFIG_HOME", (config.empty() ? configFolder() : config).c_str(), 1);
+            beforeWriting();
+            if (setUp && !setUpEngine())
+                std::exit(2);
+            writeControlsFile(scheme);
+            std::exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    void makeUserFolderWith(const std::string& contents) const
+    {
+        ASSERT_EQ(std::system(("mkdir -p '" + userFolder() + "'").c_str()), 0);
+        writeFile(controlsFile(), contents);
+    }
+
+    std::vector<std::string> userFolderEntries() const
+    {
+        std::vector<std::string> names;
+        if (DIR* folder = opendir(userFolder().c_str())) {
+            while (dirent* entry = readdir(folder))
+                if (entry->d_name[0] != '.')
+                    names.push_back(entry->d_name);
+            closedir(folder);
+        }
+        return names;
+    }
+};
+
+} // namespace
+
+TEST_F(ControlsFile, BothSchemesWriteTheirSixteenLinesExactly)
+{
+    ASSERT_EQ(inChild([] {}, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdFile);
+    ASSERT_EQ(inChild([] {}, 1), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowFile);
+    EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
+}
+
+TEST_F(ControlsFile, ReplacesAnEarlierFileCompletelyWithUsualPermissions)
+{
+    makeUserFolderWith(std::string(5000, '#') + "\n");
+    ASSERT_EQ(inChild([] { umask(022); }, 1), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowFile);
+    struct stat info {};
+    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST_F(ControlsFile, KeyNamesFromTheFirstByteOnly)
+{
+    EXPECT_STREQ(controlsKeyName("\xAB"), "leftarrow");
+    EXPECT_STREQ(controlsKeyName("\xBB"), "rightarrow");
+    EXPECT_STREQ(controlsKeyName("-x"), "downarrow");
+    EXPECT_STREQ(controlsKeyName("^^"), "uparrow");
+    EXPECT_STREQ(controlsKeyName("return"), "return");
+    EXPECT_STREQ(controlsKeyName(""), "");
+}
+
+TEST_F(ControlsFile, NothingIsWrittenWithoutAnEngineSetUp)
+{
+    ASSERT_EQ(inChild([] {}, 0, false), 0);
+    EXPECT_FALSE(fileExists(configFolder()));
+}
+
+TEST_F(ControlsFile, MissingFolderLeavesNoFile)
+{
+    // The engine cannot create its folder beneath a plain file.
+    writeFile(home.file("blocker"), "");
+    std::string config = home.file("blocker") + "/config";
+    ASSERT_EQ(inChild([] {}, 0, true, config), 0);
+    EXPECT_FALSE(fileExists(config));
+}
+
+TEST_F(ControlsFile, FailedWritePartWayKeepsTheEarlierFile)
+{
+    makeUserFolderWith("old=file\n");
+    // Writes past 40 bytes fail with EFBIG instead of raising a signal.
+    auto limitFileSize = [] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = {40, 40};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    ASSERT_EQ(inChild(limitFileSize, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), "old=file\n");
+    EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
+}
+
+TEST_F(ControlsFile, UnwritableFolderLeavesNoFileAndKeepsTheEarlierOne)
+{
+    auto [uid, gid] = unprivilegedUser();
+    makeUserFolderWith("old=file\n");
+    home.giveTo(uid, gid);
+    ASSERT_EQ(chmod(userFolder().c_str(), 0555), 0);
+    auto dropPrivileges = [uid = uid, gid = gid] {
+        if (getuid() == 0 && (setgid(gid) != 0 || setuid(uid) != 0))
+            std::exit(3);
+    };
+    ASSERT_EQ(inChild(dropPrivileges, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), "old=file\n");
+    EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
+
+    ASSERT_EQ(unlink(controlsFile().c_str()), 0);
+    ASSERT_EQ(inChild(dropPrivileges, 1), 0);
+    EXPECT_TRUE(userFolderEntries().empty());
+}

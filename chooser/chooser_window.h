@@ -1,0 +1,18 @@
+#pragma once
+
+// Building the "Select Control Scheme" window.
+
+#include "control_schemes.h"
+
+class Fl_Double_Window;
+
+// Fixes FLTK's options without consulting its preference files.
+void applyChooserOptions();
+
+// The window, 512 x 308 and centred on a work area of the given size, with
+// both schemes' buttons and panels; fills the widget references of
+// chooserState. Not shown yet.
+Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight);
+
+// One key cap in the current group (a scheme's scroll area).
+void addKeyCap(const KeyCap& key, int x, int y, int widthUnits);

@@ -1,0 +1,22 @@
+#pragma once
+
+// A private Xvfb server for tests that need a display. It picks a free display
+// number itself, so parallel test runs never collide.
+
+#include <string>
+#include <sys/types.h>
+
+class XServer {
+public:
+    XServer();
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    bool running() const { return pid_ > 0 && !display_.empty(); }
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "controls_file.h"
+#include "expected_controls.h"
 #include "launcher/engine_interface.h"
 #include "process_runner.h"
 
@@ -14,40 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-const std::string wasdFile = "up=w\n"
-                             "console=t\n"
-                             "left=a\n"
-                             "down=s\n"
-                             "right=d\n"
-                             "l2=z\n"
-                             "l1=x\n"
-                             "r1=c\n"
-                             "r2=v\n"
-                             "triangle=uparrow\n"
-                             "square=leftarrow\n"
-                             "cross=downarrow\n"
-                             "circle=rightarrow\n"
-                             "switchInputMode=tab\n"
-                             "start=return\n"
-                             "select=space\n";
-
-const std::string arrowFile = "l2=q\n"
-                              "l1=w\n"
-                              "r1=e\n"
-                              "r2=r\n"
-                              "console=t\n"
-                              "square=a\n"
-                              "circle=s\n"
-                              "cross=z\n"
-                              "triangle=x\n"
-                              "up=uparrow\n"
-                              "left=leftarrow\n"
-                              "down=downarrow\n"
-                              "right=rightarrow\n"
-                              "switchInputMode=tab\n"
-                              "start=return\n"
-                              "select=space\n";
 
 // The engine learns its per-user folder once per process, so every case
 // writes from a child process with its own configuration folder.
@@ -101,9 +68,9 @@ protected:
 TEST_F(ControlsFile, BothSchemesWriteTheirSixteenLinesExactly)
 {
     ASSERT_EQ(inChild([] {}, 0), 0);
-    EXPECT_EQ(readFile(controlsFile()), wasdFile);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     ASSERT_EQ(inChild([] {}, 1), 0);
-    EXPECT_EQ(readFile(controlsFile()), arrowFile);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
 }
 
@@ -111,7 +78,7 @@ TEST_F(ControlsFile, ReplacesAnEarlierFileCompletelyWithUsualPermissions)
 {
     makeUserFolderWith(std::string(5000, '#') + "\n");
     ASSERT_EQ(inChild([] { umask(022); }, 1), 0);
-    EXPECT_EQ(readFile(controlsFile()), arrowFile);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     struct stat info {};
     ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);

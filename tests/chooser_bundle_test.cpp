@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include "expected_controls.h"
+#include "process_runner.h"
+#include "x_session.h"
+
+#include <unistd.h>
+
+namespace {
+
+const std::string bundle = GAME_BUNDLE;
+const std::string game = bundle + "/Contents/MacOS/Game";
+
+const std::string selectionBlue = "10,132,255";
+const std::string triangleGlyph = "0,255,228";
+const std::string crossGlyph = "173,212,255";
+
+// The bundle started as a player would, on a private X server, with its own
+// HOME; the stand-in engine records what it was handed.
+class ChooserBundle : public ::testing::Test {
+protected:
+    XSession x;
+    TemporaryFolder home;
+    std::unique_ptr<BackgroundProcess> process;
+    std::string window;
+
+    std::string userFolder() const { return home.file("config") + "/Demo Company/Demo Game"; }
+    std::string controlsFile() const { return userFolder() + "/controls.ini"; }
+    std::string recordFile() const { return home.file("engine-record"); }
+
+    void SetUp() override { ASSERT_TRUE(x.ready()) << "Xvfb did not start"; }
+
+    void start(std::vector<std::string> arguments, const std::string& program = game)
+    {
+        process = std::make_unique<BackgroundProcess>(
+            program, arguments,
+            std::vector<std::pair<std::string, std::string>> {{"DISPLAY", x.display()},
+                                                              {"HOME", home.path()},
+                                                              {"XDG_CONFIG_HOME", home.file("config")},
+                                                              {"STANDIN_ENGINE_RECORD", recordFile()}},
+            std::vector<std::string> {"STANDIN_ENGINE_EXIT"}, home.file("stdout"), home.file("stderr"));
+    }
+
+    void startAndFindWindow(std::vector<std::string> arguments = {"P"}, const std::string& program = game)
+    {
+        start(std::move(arguments), program);
+        window = x.findWindow(process->pid());
+        ASSERT_FALSE(window.empty()) << "no chooser window appeared";
+    }
+
+    void press(const std::string& key) { ASSERT_TRUE(x.pressKey(window, key)) << key; }
+
+    int windowHeight() const { return x.geometry(window)[3]; }
+
+    // Waits for a pixel of the window (window coordinates) to take a colour.
+    bool pixelBecomes(int wx, int wy, const std::string& rgb)
+    {
+        auto box = x.geometry(window);
+        return waitUntil([&] { return x.pixel(box[0] + wx, box[1] + wy) == rgb; });
+    }
+
+    std::vector<std::string> engineArguments() const
+    {
+        return fileExists(recordFile()) ? splitRecord(readFile(recordFile())) : std::vector<std::string> {};
+    }
+
+    void expectNoOutputBeforeTheGame() const { EXPECT_EQ(readFile(home.file("stderr")), ""); }
+};
+
+using Arguments = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
+{
+    startAndFindWindow();
+    auto box = x.geometry(window);
+    EXPECT_EQ(box[2], 512);
+    EXPECT_EQ(box[3], 154);
+
+    press("Down");
+    EXPECT_TRUE(waitUntil([&] { return windowHeight() == 308; })) << "height " << windowHeight();
+    // The expanded button's frame, and the triangle glyph on the "^" cap of the
+    // opened keyboard (panel at 117, 84; cap at 288, 64; its glyph's base line).
+    EXPECT_TRUE(pixelBecomes(103, 56, selectionBlue));
+    EXPECT_TRUE(pixelBecomes(117 + 300, 84 + 64 + 12, triangleGlyph));
+
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
+    expectNoOutputBeforeTheGame();
+}
+
+TEST_F(ChooserBundle, ZThenReturnWritesArrowKeys)
+{
+    startAndFindWindow();
+    press("z");
+    EXPECT_TRUE(waitUntil([&] { return windowHeight() == 308; }));
+    // Arrow Keys opens below its button, panel at 117, 132: the crossing of
+    // the cross glyph on its "z" cap at 25, 64.
+    EXPECT_TRUE(pixelBecomes(117 + 37, 132 + 64 + 8, crossGlyph));
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
+}
+
+TEST_F(ChooserBundle, ChangingTheChoiceBeforeReturnWritesTheLastOne)
+{
+    startAndFindWindow();
+    press("Down");
+    press("z");
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+}
+
+TEST_F(ChooserBundle, ReturnBeforeSelectingIsIgnoredAndEscapeEndsWithOne)
+{
+    startAndFindWindow();
+    // Return with nothing selected is ignored: the keys after it still work
+    // (events arrive in order) and nothing has been written.
+    press("Return");
+    press("Down");
+    EXPECT_TRUE(waitUntil([&] { return windowHeight() == 308; }));
+    EXPECT_TRUE(process->running());
+    EXPECT_FALSE(fileExists(controlsFile()));
+    press("Escape");
+    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_FALSE(fileExists(controlsFile()));
+    EXPECT_FALSE(fileExists(recordFile()));
+    expectNoOutputBeforeTheGame();
+}
+
+TEST_F(ChooserBundle, CloseButtonEndsWithOneAndWritesNothing)
+{
+    startAndFindWindow();
+    press("Down");
+    ASSERT_TRUE(x.requestClose(window));
+    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_FALSE(fileExists(controlsFile()));
+    EXPECT_FALSE(fileExists(recordFile()));
+}
+
+TEST_F(ChooserBundle, LauncherShowsTheWindowEvenWithAControlsFile)
+{
+    ASSERT_EQ(std::system(("mkdir -p '" + userFolder() + "'").c_str()), 0);
+    writeFile(controlsFile(), arrowControlsFile);
+    startAndFindWindow({"P", "-launcher"});
+    press("Down");
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
+
+    // The next plain start finds the file and goes straight to the game.
+    start({"P"});
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+}
+
+TEST_F(ChooserBundle, ForcedChooserWithoutAnEngineFolderWritesNothing)
+{
+    TemporaryFolder copy;
+    ASSERT_EQ(std::system(("cp -a '" + bundle + "' '" + copy.path() + "/'").c_str()), 0);
+    ASSERT_EQ(unlink((copy.path() + "/Game.app/Contents/Resources/Data/app.info").c_str()), 0);
+    startAndFindWindow({"P", "-launcher"}, copy.path() + "/Game.app/Contents/MacOS/Game");
+    press("z");
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_FALSE(fileExists(home.file("config")));
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
+    expectNoOutputBeforeTheGame();
+}

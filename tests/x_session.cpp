@@ -1,0 +1,189 @@
+#include "x_session.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+bool waitUntil(const std::function<bool()>& condition, double seconds)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::pair<int, std::string> shell(const std::string& command)
+{
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return {-1, output};
+    char chunk[4096];
+    std::size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        output.append(chunk, got);
+    int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+XSession::XSession() = default;
+
+std::string XSession::run(const std::string& command) const
+{
+    return shell("DISPLAY=" + display() + " " + command + " 2>/dev/null").second;
+}
+
+std::string XSession::findWindow(pid_t pid, double seconds) const
+{
+    std::string window;
+    waitUntil(
+        [&] {
+            std::istringstream found(run("xdotool search --onlyvisible --all --pid " + std::to_string(pid) +
+                                         " --class FLTK"));
+            // The top-level window is the one without an FLTK parent: the
+            // panels are nested windows and lie inside it.
+            std::string candidate;
+            while (found >> candidate) {
+                auto box = geometry(candidate);
+                if (box[2] == 512) {
+                    window = candidate;
+                    return true;
+                }
+            }
+            return false;
+        },
+        seconds);
+    return window;
+}
+
+std::array<int, 4> XSession::geometry(const std::string& window) const
+{
+    std::istringstream lines(run("xdotool getwindowgeometry --shell " + window));
+    std::array<int, 4> box = {-1, -1, -1, -1};
+    std::string line;
+    while (std::getline(lines, line)) {
+        auto equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        std::string name = line.substr(0, equals);
+        int value = std::atoi(line.c_str() + equals + 1);
+        if (name == "X")
+            box[0] = value;
+        else if (name == "Y")
+            box[1] = value;
+        else if (name == "WIDTH")
+            box[2] = value;
+        else if (name == "HEIGHT")
+            box[3] = value;
+    }
+    return box;
+}
+
+bool XSession::pressKey(const std::string& window, const std::string& key) const
+{
+    return shell("DISPLAY=" + display() + " xdotool windowfocus --sync " + window + " key " + key + " 2>/dev/null")
+               .first == 0;
+}
+
+bool XSession::requestClose(const std::string& window) const
+{
+    Display* x = XOpenDisplay(display().c_str());
+    if (!x)
+        return false;
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = std::stoul(window);
+    event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    Status sent = XSendEvent(x, event.xclient.window, False, NoEventMask, &event);
+    XSync(x, False);
+    XCloseDisplay(x);
+    return sent != 0;
+}
+
+std::string XSession::pixel(int x, int y) const
+{
+    Display* connection = XOpenDisplay(display().c_str());
+    if (!connection)
+        return "";
+    XImage* image = XGetImage(connection, DefaultRootWindow(connection), x, y, 1, 1, AllPlanes, ZPixmap);
+    std::string rgb;
+    if (image) {
+        unsigned long value = XGetPixel(image, 0, 0);
+        rgb = std::to_string((value >> 16) & 255) + "," + std::to_string((value >> 8) & 255) + "," +
+              std::to_string(value & 255);
+        XDestroyImage(image);
+    }
+    XCloseDisplay(connection);
+    return rgb;
+}
+
+bool XSession::saveScreenshot(const std::string& path) const
+{
+    return shell("DISPLAY=" + display() + " import -window root '" + path + "' 2>/dev/null").first == 0;
+}
+
+BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
+                                     const std::vector<std::pair<std::string, std::string>>& environment,
+                                     const std::vector<std::string>& unset, const std::string& outputFile,
+                                     const std::string& errorFile)
+{
+    pid_ = fork();
+    if (pid_ == 0) {
+        int quiet = open("/dev/null", O_RDWR);
+        dup2(quiet, 0);
+        if (!outputFile.empty())
+            dup2(open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        if (!errorFile.empty())
+            dup2(open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        for (const auto& name : unset)
+            unsetenv(name.c_str());
+        for (const auto& [name, value] : environment)
+            setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+}
+
+BackgroundProcess::~BackgroundProcess()
+{
+    if (running()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool BackgroundProcess::running()
+{
+    if (status_ >= 0 || pid_ <= 0)
+        return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_)
+        return true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+}
+
+int BackgroundProcess::waitForExit(double seconds)
+{
+    waitUntil([&] { return !running(); }, seconds);
+    return status_;
+}

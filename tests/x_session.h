@@ -1,0 +1,60 @@
+#pragma once
+
+// Driving a program under a private X server with real input, as a player
+// would: xdotool for keys and window lookups, screenshots for pixels.
+
+#include "x_server.h"
+
+#include <array>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+// Waits until condition holds or the time limit passes; true if it held.
+bool waitUntil(const std::function<bool()>& condition, double seconds = 10);
+
+// Output of a command run through the shell, with its exit status.
+std::pair<int, std::string> shell(const std::string& command);
+
+class XSession {
+public:
+    XSession();
+    bool ready() const { return server_.running(); }
+    const std::string& display() const { return server_.display(); }
+
+    // The visible top-level FLTK window of the process, or "" after the limit.
+    std::string findWindow(pid_t pid, double seconds = 15) const;
+    // x, y, width, height of a window on the screen.
+    std::array<int, 4> geometry(const std::string& window) const;
+    // A real key press and release (XTEST) with the window focused.
+    bool pressKey(const std::string& window, const std::string& key) const;
+    // What a window manager sends when the close button is clicked.
+    bool requestClose(const std::string& window) const;
+    // "r,g,b" of a screen pixel, read from a screenshot.
+    std::string pixel(int x, int y) const;
+    bool saveScreenshot(const std::string& path) const;
+
+private:
+    std::string run(const std::string& command) const;
+    XServer server_;
+};
+
+// A program started in the background, killed if still running at the end.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::pair<std::string, std::string>>& environment,
+                      const std::vector<std::string>& unset = {}, const std::string& outputFile = "",
+                      const std::string& errorFile = "");
+    ~BackgroundProcess();
+    pid_t pid() const { return pid_; }
+    // Exit status once ended within the limit, -1 if still running.
+    int waitForExit(double seconds);
+    bool running();
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+};

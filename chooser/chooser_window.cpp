@@ -186,10 +186,16 @@ int runChooser()
     while (Fl::wait() && chooserState.running) {
     }
 
+    destroyChooserWindow(chooserWindow);
+    return chooserState.running ? 1 : 0;
+}
+
+void destroyChooserWindow(Fl_Double_Window* window)
+{
+    // The banner images are the only things the widget tree does not own.
     for (Fl_Box* banner : chooserState.startBanner) {
         if (Fl_Image* image = banner->image())
             delete image;
     }
-    delete chooserWindow;
-    return chooserState.running ? 1 : 0;
+    delete window;
 }

@@ -14,5 +14,8 @@ void applyChooserOptions();
 // chooserState. Not shown yet.
 Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight);
 
+// Deletes the window with everything in it, banner images included.
+void destroyChooserWindow(Fl_Double_Window* window);
+
 // One key cap in the current group (a scheme's scroll area).
 void addKeyCap(const KeyCap& key, int x, int y, int widthUnits);

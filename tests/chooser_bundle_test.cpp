@@ -86,7 +86,7 @@ TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
     EXPECT_TRUE(pixelBecomes(117 + 300, 84 + 64 + 12, triangleGlyph));
 
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
     expectNoOutputBeforeTheGame();
@@ -101,7 +101,7 @@ TEST_F(ChooserBundle, ZThenReturnWritesArrowKeys)
     // the cross glyph on its "z" cap at 25, 64.
     EXPECT_TRUE(pixelBecomes(117 + 37, 132 + 64 + 8, crossGlyph));
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
 }
@@ -112,7 +112,7 @@ TEST_F(ChooserBundle, ChangingTheChoiceBeforeReturnWritesTheLastOne)
     press("Down");
     press("z");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
 }
 
@@ -127,7 +127,7 @@ TEST_F(ChooserBundle, ReturnBeforeSelectingIsIgnoredAndEscapeEndsWithOne)
     EXPECT_TRUE(process->running());
     EXPECT_FALSE(fileExists(controlsFile()));
     press("Escape");
-    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(process->waitForExit(15), 1) << readFile(home.file("stderr"));
     EXPECT_FALSE(fileExists(controlsFile()));
     EXPECT_FALSE(fileExists(recordFile()));
     expectNoOutputBeforeTheGame();
@@ -138,7 +138,7 @@ TEST_F(ChooserBundle, CloseButtonEndsWithOneAndWritesNothing)
     startAndFindWindow();
     press("Down");
     ASSERT_TRUE(x.requestClose(window));
-    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(process->waitForExit(15), 1) << readFile(home.file("stderr"));
     EXPECT_FALSE(fileExists(controlsFile()));
     EXPECT_FALSE(fileExists(recordFile()));
 }
@@ -150,13 +150,13 @@ TEST_F(ChooserBundle, LauncherShowsTheWindowEvenWithAControlsFile)
     startAndFindWindow({"P", "-launcher"});
     press("Down");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
 
     // The next plain start finds the file and goes straight to the game.
     start({"P"});
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
 }
 
@@ -168,7 +168,7 @@ TEST_F(ChooserBundle, ForcedChooserWithoutAnEngineFolderWritesNothing)
     startAndFindWindow({"P", "-launcher"}, copy.path() + "/Game.app/Contents/MacOS/Game");
     press("z");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
     EXPECT_FALSE(fileExists(home.file("config")));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
     expectNoOutputBeforeTheGame();

@@ -1,6 +1,8 @@
 #include "x_server.h"
 
+#include <X11/Xlib.h>
 #include <chrono>
+#include <thread>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -39,8 +41,18 @@ XServer::XServer()
         number += c;
     }
     close(report[0]);
-    if (!number.empty())
-        display_ = ":" + number;
+    if (number.empty())
+        return;
+    // The number comes before the server always accepts clients; wait for that.
+    std::string name = ":" + number;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Display* connection = XOpenDisplay(name.c_str())) {
+            XCloseDisplay(connection);
+            display_ = name;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 XServer::~XServer()

@@ -1,0 +1,158 @@
+// Measures a terminal relay started as COMMAND... with "DEVICE" replaced by a
+// pty's slave path; its stdin and stdout are another pty, as at a terminal.
+// Prints: round-trip microseconds (median), CPU seconds per 64 MiB one way,
+// one-way MB/s, and whether every byte arrived in order.
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stol(field);
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+}
+
+bool readExactly(int fd, char* into, std::size_t count, int timeoutMs = 5000)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, timeoutMs) <= 0)
+            return false;
+        ssize_t got = read(fd, into + done, count - done);
+        if (got <= 0)
+            return false;
+        done += std::size_t(got);
+    }
+    return true;
+}
+
+void drain(int fd)
+{
+    char scratch[4096];
+    pollfd ready = {fd, POLLIN, 0};
+    while (poll(&ready, 1, 300) > 0 && read(fd, scratch, sizeof scratch) > 0) {
+    }
+}
+
+void makeRaw(int fd)
+{
+    termios settings {};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd, TCSANOW, &settings);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s MEBIBYTES COMMAND... (DEVICE stands for the device path)\n", argv[0]);
+        return 2;
+    }
+    std::size_t size = std::size_t(std::stoul(argv[1])) << 20;
+    int terminalMaster, terminalSlave, deviceMaster, deviceSlave;
+    char deviceName[128];
+    if (openpty(&terminalMaster, &terminalSlave, nullptr, nullptr, nullptr) != 0 ||
+        openpty(&deviceMaster, &deviceSlave, deviceName, nullptr, nullptr) != 0)
+        return 1;
+    makeRaw(deviceMaster);
+
+    pid_t relay = fork();
+    if (relay == 0) {
+        setsid();
+        dup2(terminalSlave, 0);
+        dup2(terminalSlave, 1);
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 2);
+        std::vector<std::string> words;
+        for (int i = 2; i < argc; ++i) {
+            std::string word = argv[i];
+            auto at = word.find("DEVICE");
+            if (at != std::string::npos)
+                word.replace(at, 6, deviceName);
+            words.push_back(word);
+        }
+        std::vector<char*> command;
+        for (auto& word : words)
+            command.push_back(word.data());
+        command.push_back(nullptr);
+        execvp(command[0], command.data());
+        _exit(127);
+    }
+    close(terminalSlave);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    drain(deviceMaster);
+    drain(terminalMaster);
+
+    // One byte to the relay's stdin, echoed back by the device side.
+    std::vector<double> trips;
+    for (int i = 0; i < 2000; ++i) {
+        char byte = char('a' + i % 26), echoed, returned;
+        auto start = Clock::now();
+        if (write(terminalMaster, &byte, 1) != 1 || !readExactly(deviceMaster, &echoed, 1) ||
+            write(deviceMaster, &echoed, 1) != 1 || !readExactly(terminalMaster, &returned, 1) || returned != byte) {
+            std::printf("round trip failed\n");
+            kill(relay, SIGKILL);
+            return 1;
+        }
+        trips.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    std::nth_element(trips.begin(), trips.begin() + trips.size() / 2, trips.end());
+    double medianTrip = trips[trips.size() / 2];
+
+    // One way: stdin to the device, printable bytes only.
+    std::string payload(size, ' ');
+    for (std::size_t i = 0; i < size; ++i)
+        payload[i] = char('!' + (i * 7 + i / 4093) % 90);
+    std::string received(size, '\0');
+    double cpuBefore = cpuSeconds(relay);
+    auto start = Clock::now();
+    std::thread writer([&] {
+        std::size_t done = 0;
+        while (done < size) {
+            ssize_t put = write(terminalMaster, payload.data() + done, std::min<std::size_t>(65536, size - done));
+            if (put <= 0)
+                break;
+            done += std::size_t(put);
+        }
+    });
+    bool complete = readExactly(deviceMaster, received.data(), size, 10000);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    writer.join();
+    double cpu = cpuSeconds(relay) - cpuBefore;
+    bool intact = complete && received == payload;
+
+    std::printf("%.1f %.4f %.1f %s\n", medianTrip, cpu * 64.0 / double(size >> 20), double(size) / 1e6 / seconds,
+                intact ? "intact" : "CORRUPTED");
+    kill(relay, SIGKILL);
+    waitpid(relay, nullptr, 0);
+    return intact ? 0 : 1;
+}

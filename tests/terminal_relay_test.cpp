@@ -13,6 +13,8 @@
 #include <pty.h>
 #include <sstream>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -47,7 +49,7 @@ struct PseudoTerminal {
 class Relay {
 public:
     Relay(int inputFd, std::vector<std::string> arguments, bool terminalInput = false,
-          const std::string& folder = "")
+          const std::string& folder = "", int occupiedDescriptors = 0)
     {
         int output[2];
         if (pipe(output) != 0)
@@ -62,6 +64,10 @@ public:
             dup2(output[1], 1);
             if (!folder.empty() && chdir(folder.c_str()) != 0)
                 _exit(126);
+            // Fill the low descriptors so the device lands above them.
+            for (int fd = 3; fd < 3 + occupiedDescriptors; ++fd)
+                if (dup2(0, fd) < 0)
+                    _exit(125);
             std::vector<char*> argv;
             for (auto& argument : arguments)
                 argv.push_back(argument.data());
@@ -266,5 +272,25 @@ TEST(TerminalRelay, TtyAsLastArgumentOpensAFileOfThatName)
     Relay present(input[0], {"P", "-tty"}, false, folder.path());
     EXPECT_EQ(readBytes(device.master, 1), "\n");
     close(input[0]);
+    close(input[1]);
+}
+
+TEST(TerminalRelay, DeviceDescriptorBeyondSelectLimitStillRelays)
+{
+    rlimit limit {};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < FD_SETSIZE + 64)
+        GTEST_SKIP() << "the descriptor limit " << limit.rlim_cur << " is too low to place the device past " << FD_SETSIZE;
+
+    PseudoTerminal device;
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    Relay relay(input[0], {"P", "-tty", device.slavePath}, false, "", FD_SETSIZE + 8);
+    close(input[0]);
+    ASSERT_EQ(readBytes(device.master, 1), "\n");
+    writeBytes(input[1], "up");
+    EXPECT_EQ(readBytes(device.master, 2, 5), "up");
+    writeBytes(device.master, "down");
+    EXPECT_EQ(readBytes(relay.outputFd, 4, 5), "down");
     close(input[1]);
 }

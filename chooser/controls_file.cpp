@@ -4,15 +4,12 @@
 #include "launcher/engine_interface.h"
 
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-constexpr char controlsFileName[] = "/controls.ini";
 
 // The file must be complete before it appears under its real name: a
 // truncated controls.ini would pass the first-run test for ever.
@@ -63,8 +60,7 @@ void writeControlsFile(int scheme)
     if (!engineIsReady() || scheme < 0 || scheme >= schemeCount)
         return;
 
-    fetchUserFolder();
-    std::memcpy(userFolderPath + userFolderLength, controlsFileName, sizeof controlsFileName);
+    fetchControlsFilePath();
     std::string path(userFolderPath);
     delete[] userFolderPath;
 

@@ -90,12 +90,17 @@ void fetchUserFolder()
         std::memcpy(userFolderPath, folder.characters, static_cast<std::size_t>(userFolderLength));
 }
 
+void fetchControlsFilePath()
+{
+    fetchUserFolder();
+    std::memcpy(userFolderPath + userFolderLength, controlsFileName, sizeof(controlsFileName));
+}
+
 bool controlsFileMissing()
 {
     if (!setUpEngine())
         return false;
-    fetchUserFolder();
-    std::memcpy(userFolderPath + userFolderLength, controlsFileName, sizeof(controlsFileName));
+    fetchControlsFilePath();
     int result = access(userFolderPath, F_OK);
     delete[] userFolderPath;
     return result < 0;

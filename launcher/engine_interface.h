@@ -54,6 +54,10 @@ bool engineIsReady();
 // Only after setUpEngine returned true.
 void fetchUserFolder();
 
+// fetchUserFolder, then "/controls.ini" and a NUL written into the spare
+// bytes: userFolderPath is then the controls file's path.
+void fetchControlsFilePath();
+
 // The first-run test: true when the engine could be set up and controls.ini
 // is not accessible in its per-user data folder.
 bool controlsFileMissing();

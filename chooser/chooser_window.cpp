@@ -71,7 +71,7 @@ void addSchemePanel(int scheme, int top)
     button->box(SCHEME_BUTTON_BOX);
     button->down_box(SCHEME_BUTTON_DOWN_BOX);
     button->align(FL_ALIGN_TOP | FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
-    button->callback(selectScheme, reinterpret_cast<void*>(static_cast<std::intptr_t>(scheme)));
+    button->callback(selectScheme, schemeCallbackData(scheme));
 
     auto* panel = new Fl_Double_Window(117, top + 48, 395, 160);
     panel->border(0);

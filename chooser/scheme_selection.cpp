@@ -36,11 +36,6 @@ long schemeFromData(void* data)
     return static_cast<long>(reinterpret_cast<std::intptr_t>(data));
 }
 
-void* dataFromScheme(long scheme)
-{
-    return reinterpret_cast<void*>(static_cast<std::intptr_t>(scheme));
-}
-
 void updatePanelRanges(long selected)
 {
     ChooserState& s = chooserState;
@@ -92,6 +87,11 @@ Fl_Widget* topLevelOf(Fl_Widget* widget)
 
 } // namespace
 
+void* schemeCallbackData(long scheme)
+{
+    return reinterpret_cast<void*>(static_cast<std::intptr_t>(scheme));
+}
+
 int chooserKeyHandler(int event)
 {
     if (event != FL_SHORTCUT)
@@ -116,7 +116,7 @@ int chooserKeyHandler(int event)
         if (key != controlSchemes[i].selectKey)
             continue;
         s.schemeButton[i]->setonly();
-        selectScheme(s.schemeButton[i], dataFromScheme(i));
+        selectScheme(s.schemeButton[i], schemeCallbackData(i));
         confirmScheme(i);
         return 1;
     }
@@ -150,7 +150,7 @@ void confirmScheme(long scheme)
     s.confirmed = true;
     s.selectHint[scheme]->hide();
     s.startBanner[scheme]->show();
-    Fl::add_idle(fadeStep, dataFromScheme(scheme));
+    Fl::add_idle(fadeStep, schemeCallbackData(scheme));
     s.fadeStamp = now();
     s.fadeProgress = 0;
 }

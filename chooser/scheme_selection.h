@@ -9,6 +9,10 @@ class Fl_Widget;
 // Return after a confirmation writes controls.ini and ends the chooser.
 int chooserKeyHandler(int event);
 
+// The scheme index as the user data of the radio buttons' callback and of
+// the fade's idle callback.
+void* schemeCallbackData(long scheme);
+
 // Radio-button callback; data carries the scheme index.
 void selectScheme(Fl_Widget* button, void* data);
 void confirmScheme(long scheme);

@@ -33,10 +33,6 @@ void readAvailable(int fd, std::string& into, bool& open)
     dup2(inputFd, 0);
     dup2(outputFd, 1);
     dup2(errorFd, 2);
-    for (const auto& name : options.unsetEnvironment)
-        unsetenv(name.c_str());
-    for (const auto& [name, value] : options.environment)
-        setenv(name.c_str(), value.c_str(), 1);
     if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0)
         _exit(126);
     if (options.runAsUnprivileged) {
@@ -44,16 +40,27 @@ void readAvailable(int fd, std::string& into, bool& open)
         if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
             _exit(126);
     }
-    std::vector<char*> argv;
-    for (const auto& argument : options.arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
     const std::string& program = options.program.empty() ? options.arguments.at(0) : options.program;
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    execWithEnvironment(program, options.arguments, options.environment, options.unsetEnvironment);
 }
 
 } // namespace
+
+void execWithEnvironment(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::vector<std::pair<std::string, std::string>>& environment,
+                         const std::vector<std::string>& unset)
+{
+    for (const auto& name : unset)
+        unsetenv(name.c_str());
+    for (const auto& [name, value] : environment)
+        setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
 
 ProcessResult runProcess(const ProcessOptions& options)
 {

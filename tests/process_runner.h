@@ -29,6 +29,12 @@ struct ProcessResult {
 
 ProcessResult runProcess(const ProcessOptions& options);
 
+// In a forked child: adjusts the environment and replaces the image with
+// program; exits with 127 if that fails.
+[[noreturn]] void execWithEnvironment(const std::string& program, const std::vector<std::string>& arguments,
+                                      const std::vector<std::pair<std::string, std::string>>& environment,
+                                      const std::vector<std::string>& unset);
+
 // The user that permission tests run as: the current one when it is not root,
 // "nobody" otherwise. The pair is uid, gid.
 std::pair<uid_t, gid_t> unprivilegedUser();

@@ -16,15 +16,9 @@
 #include <array>
 #include <cstdlib>
 #include <memory>
-#include <cstdint>
 #include <cstring>
 
 namespace {
-
-void* schemeData(long scheme)
-{
-    return reinterpret_cast<void*>(static_cast<std::intptr_t>(scheme));
-}
 
 // A freshly built (not shown) chooser window in a fresh state, sized as it
 // opens, with no idle callbacks left from an earlier test.
@@ -54,8 +48,8 @@ protected:
         while (Fl::has_idle(expandStep, nullptr))
             Fl::remove_idle(expandStep, nullptr);
         for (long i = 0; i < schemeCount; ++i)
-            while (Fl::has_idle(fadeStep, schemeData(i)))
-                Fl::remove_idle(fadeStep, schemeData(i));
+            while (Fl::has_idle(fadeStep, schemeCallbackData(i)))
+                Fl::remove_idle(fadeStep, schemeCallbackData(i));
     }
 
     // One expansion step as if it ran at the given progress.
@@ -160,7 +154,7 @@ TEST_F(Chooser, EaseValueFollowsTheQuadraticCurve)
 TEST_F(Chooser, FirstSelectionOpensDownwardAndTheWindowGrows)
 {
     needDisplay();
-    selectScheme(s.schemeButton[0], schemeData(0));
+    selectScheme(s.schemeButton[0], schemeCallbackData(0));
     EXPECT_TRUE(Fl::has_idle(expandStep, nullptr));
     expandAt(0.25f);
     EXPECT_EQ(s.panelTop[0], 0);
@@ -180,9 +174,9 @@ TEST_F(Chooser, FirstSelectionOpensDownwardAndTheWindowGrows)
 TEST_F(Chooser, SwappingSchemesClosesOneAsTheOtherSlidesIn)
 {
     needDisplay();
-    selectScheme(s.schemeButton[0], schemeData(0));
+    selectScheme(s.schemeButton[0], schemeCallbackData(0));
     expandAt(1);
-    selectScheme(s.schemeButton[1], schemeData(1));
+    selectScheme(s.schemeButton[1], schemeCallbackData(1));
     EXPECT_EQ(s.previousScheme, 0);
     expandAt(0.25f);
     EXPECT_EQ(s.panelTop[0], 0);
@@ -203,7 +197,7 @@ TEST_F(Chooser, SwappingSchemesClosesOneAsTheOtherSlidesIn)
     EXPECT_EQ(window->h(), 308) << "the window never shrinks";
 
     // Back to scheme 0: it opens downward while panel 1 scrolls its top away.
-    selectScheme(s.schemeButton[0], schemeData(0));
+    selectScheme(s.schemeButton[0], schemeCallbackData(0));
     expandAt(0.5f);
     EXPECT_EQ(s.panelTop[0], 0);
     EXPECT_EQ(s.panelBottom[0], 80);
@@ -214,9 +208,9 @@ TEST_F(Chooser, SwappingSchemesClosesOneAsTheOtherSlidesIn)
 TEST_F(Chooser, SelectionDuringAnimationRestartsWithoutSecondRegistration)
 {
     needDisplay();
-    selectScheme(s.schemeButton[0], schemeData(0));
+    selectScheme(s.schemeButton[0], schemeCallbackData(0));
     expandAt(0.25f);
-    selectScheme(s.schemeButton[1], schemeData(1));
+    selectScheme(s.schemeButton[1], schemeCallbackData(1));
     EXPECT_EQ(s.expandProgress, 0);
     EXPECT_EQ(s.panelBottomStart[0], 20);
     Fl::remove_idle(expandStep, nullptr);
@@ -224,46 +218,46 @@ TEST_F(Chooser, SelectionDuringAnimationRestartsWithoutSecondRegistration)
 
     // Selecting the selected scheme again changes nothing.
     s.expandProgress = 0.5f;
-    selectScheme(s.schemeButton[1], schemeData(1));
+    selectScheme(s.schemeButton[1], schemeCallbackData(1));
     EXPECT_EQ(s.expandProgress, 0.5f);
     EXPECT_FALSE(Fl::has_idle(expandStep, nullptr));
 }
 
 TEST_F(Chooser, FadeFillsEveryRowWithTheQuarticRamp)
 {
-    selectScheme(s.schemeButton[0], schemeData(0));
+    selectScheme(s.schemeButton[0], schemeCallbackData(0));
     confirmScheme(0);
     auto alphaAt = [&](int row, int column) { return int(s.bannerPixels[0][row * bannerRowBytes + 4 * column + 3]); };
 
     s.fadeProgress = 0.5f;
     s.fadeStamp = std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now());
-    fadeStep(schemeData(0));
+    fadeStep(schemeCallbackData(0));
     EXPECT_EQ((std::array<int, 4> {alphaAt(0, 0), alphaAt(0, 35), alphaAt(0, 70), alphaAt(31, 139)}),
               (std::array<int, 4> {0, 87, 119, 127}));
-    EXPECT_TRUE(Fl::has_idle(fadeStep, schemeData(0)));
+    EXPECT_TRUE(Fl::has_idle(fadeStep, schemeCallbackData(0)));
 
     s.fadeProgress = 1;
-    fadeStep(schemeData(0));
+    fadeStep(schemeCallbackData(0));
     const int columns[] = {0, 1, 10, 35, 70, 105, 139};
     const int alphas[] = {0, 7, 65, 174, 239, 254, 255};
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(alphaAt(17, columns[i]), alphas[i]) << "column " << columns[i];
     EXPECT_EQ(std::memcmp(s.bannerPixels[0], "\xEC\xEC\xEC", 3), 0) << "the panel's colour";
     EXPECT_EQ(std::memcmp(s.bannerPixels[0], s.bannerPixels[0] + 31 * bannerRowBytes, bannerRowBytes), 0);
-    EXPECT_FALSE(Fl::has_idle(fadeStep, schemeData(0)));
+    EXPECT_FALSE(Fl::has_idle(fadeStep, schemeCallbackData(0)));
 }
 
 TEST_F(Chooser, FadesOfBothSchemesShareProgressAndBothEnd)
 {
     ASSERT_EQ(press(FL_Down), 1);
     ASSERT_EQ(press('z'), 1);
-    EXPECT_TRUE(Fl::has_idle(fadeStep, schemeData(0)));
-    EXPECT_TRUE(Fl::has_idle(fadeStep, schemeData(1)));
+    EXPECT_TRUE(Fl::has_idle(fadeStep, schemeCallbackData(0)));
+    EXPECT_TRUE(Fl::has_idle(fadeStep, schemeCallbackData(1)));
     s.fadeProgress = 1;
-    fadeStep(schemeData(0));
-    fadeStep(schemeData(1));
-    EXPECT_FALSE(Fl::has_idle(fadeStep, schemeData(0)));
-    EXPECT_FALSE(Fl::has_idle(fadeStep, schemeData(1)));
+    fadeStep(schemeCallbackData(0));
+    fadeStep(schemeCallbackData(1));
+    EXPECT_FALSE(Fl::has_idle(fadeStep, schemeCallbackData(0)));
+    EXPECT_FALSE(Fl::has_idle(fadeStep, schemeCallbackData(1)));
 }
 
 TEST_F(Chooser, KeyHandlerSelectsConfirmsAndFinishes)
@@ -291,7 +285,7 @@ TEST_F(Chooser, KeyHandlerSelectsConfirmsAndFinishes)
 
     // A click selects without confirming; Return then does nothing.
     s.schemeButton[0]->setonly();
-    selectScheme(s.schemeButton[0], schemeData(0));
+    selectScheme(s.schemeButton[0], schemeCallbackData(0));
     EXPECT_FALSE(s.confirmed);
     EXPECT_TRUE(s.selectHint[0]->visible());
     EXPECT_FALSE(s.startBanner[0]->visible());

@@ -43,6 +43,37 @@ struct PseudoTerminal {
     }
 };
 
+// A pipe for the relay's standard input; both ends are closed at the end.
+struct InputPipe {
+    int readEnd = -1;
+    int writeEnd = -1;
+
+    InputPipe()
+    {
+        int ends[2];
+        if (pipe(ends) != 0)
+            throw std::runtime_error("pipe failed");
+        readEnd = ends[0];
+        writeEnd = ends[1];
+    }
+    ~InputPipe()
+    {
+        closeReadEnd();
+        closeWriteEnd();
+    }
+    // Once the relay holds its copy, so that closing the write end is its end of input.
+    void closeReadEnd() { closeEnd(readEnd); }
+    void closeWriteEnd() { closeEnd(writeEnd); }
+
+private:
+    static void closeEnd(int& fd)
+    {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+};
+
 // The relay as a child process: stdin from inputFd, stdout into a pipe the
 // test reads. With terminalInput, stdin is the child's controlling terminal,
 // so that a signal character on it would really raise a signal.
@@ -172,38 +203,34 @@ std::string printablePattern(std::size_t size, unsigned seed)
 TEST(TerminalRelay, NewlineFirstThenPendingInputWholeAndInOrder)
 {
     PseudoTerminal device;
-    int input[2];
-    ASSERT_EQ(pipe(input), 0);
+    InputPipe input;
     std::string pending = printablePattern(5000, 1);
-    writeBytes(input[1], pending);
+    writeBytes(input.writeEnd, pending);
 
-    Relay relay(input[0], {"P", "-tty", device.slavePath});
-    close(input[0]);
+    Relay relay(input.readEnd, {"P", "-tty", device.slavePath});
+    input.closeReadEnd();
     EXPECT_EQ(readBytes(device.master, 1 + pending.size()), "\n" + pending);
-    close(input[1]);
 }
 
 TEST(TerminalRelay, MegabyteEachWayAtOnceArrivesWholeAndInOrder)
 {
     PseudoTerminal device;
-    int input[2];
-    ASSERT_EQ(pipe(input), 0);
-    Relay relay(input[0], {"P", "-tty", device.slavePath});
-    close(input[0]);
+    InputPipe input;
+    Relay relay(input.readEnd, {"P", "-tty", device.slavePath});
+    input.closeReadEnd();
     ASSERT_EQ(readBytes(device.master, 1), "\n");
 
     const std::size_t size = 1 << 20;
     std::string toDevice = printablePattern(size, 3);
     std::string fromDevice = printablePattern(size, 5);
     std::string receivedOnDevice, receivedOnOutput;
-    std::thread inputWriter([&] { writeBytes(input[1], toDevice); });
+    std::thread inputWriter([&] { writeBytes(input.writeEnd, toDevice); });
     std::thread deviceWriter([&] { writeBytes(device.master, fromDevice); });
     std::thread deviceReader([&] { receivedOnDevice = readBytes(device.master, size, 60); });
     receivedOnOutput = readBytes(relay.outputFd, size, 60);
     inputWriter.join();
     deviceWriter.join();
     deviceReader.join();
-    close(input[1]);
 
     EXPECT_EQ(receivedOnDevice.size(), size);
     EXPECT_TRUE(receivedOnDevice == toDevice);
@@ -226,12 +253,11 @@ TEST(TerminalRelay, InterruptTypedOnTerminalInputIsRelayedNotRaised)
 TEST(TerminalRelay, EndOfInputKeepsOtherDirectionAndIdlesWithoutCpu)
 {
     PseudoTerminal device;
-    int input[2];
-    ASSERT_EQ(pipe(input), 0);
-    Relay relay(input[0], {"P", "-tty", device.slavePath});
-    close(input[0]);
-    writeBytes(input[1], "bye");
-    close(input[1]);
+    InputPipe input;
+    Relay relay(input.readEnd, {"P", "-tty", device.slavePath});
+    input.closeReadEnd();
+    writeBytes(input.writeEnd, "bye");
+    input.closeWriteEnd();
     ASSERT_EQ(readBytes(device.master, 4), "\nbye");
 
     writeBytes(device.master, "still here");
@@ -260,19 +286,16 @@ TEST(TerminalRelay, UnopenableDeviceEndsWithOneAndLeavesInputSettings)
 TEST(TerminalRelay, TtyAsLastArgumentOpensAFileOfThatName)
 {
     TemporaryFolder folder;
-    int input[2];
-    ASSERT_EQ(pipe(input), 0);
+    InputPipe input;
     {
-        Relay missing(input[0], {"P", "-tty"}, false, folder.path());
+        Relay missing(input.readEnd, {"P", "-tty"}, false, folder.path());
         EXPECT_EQ(missing.waitForExit(10), 1);
     }
 
     PseudoTerminal device;
     ASSERT_EQ(symlink(device.slavePath.c_str(), folder.file("-tty").c_str()), 0);
-    Relay present(input[0], {"P", "-tty"}, false, folder.path());
+    Relay present(input.readEnd, {"P", "-tty"}, false, folder.path());
     EXPECT_EQ(readBytes(device.master, 1), "\n");
-    close(input[0]);
-    close(input[1]);
 }
 
 TEST(TerminalRelay, DeviceDescriptorBeyondSelectLimitStillRelays)
@@ -283,14 +306,12 @@ TEST(TerminalRelay, DeviceDescriptorBeyondSelectLimitStillRelays)
         GTEST_SKIP() << "the descriptor limit " << limit.rlim_cur << " is too low to place the device past " << FD_SETSIZE;
 
     PseudoTerminal device;
-    int input[2];
-    ASSERT_EQ(pipe(input), 0);
-    Relay relay(input[0], {"P", "-tty", device.slavePath}, false, "", FD_SETSIZE + 8);
-    close(input[0]);
+    InputPipe input;
+    Relay relay(input.readEnd, {"P", "-tty", device.slavePath}, false, "", FD_SETSIZE + 8);
+    input.closeReadEnd();
     ASSERT_EQ(readBytes(device.master, 1), "\n");
-    writeBytes(input[1], "up");
+    writeBytes(input.writeEnd, "up");
     EXPECT_EQ(readBytes(device.master, 2, 5), "up");
     writeBytes(device.master, "down");
     EXPECT_EQ(readBytes(relay.outputFd, 4, 5), "down");
-    close(input[1]);
 }

@@ -1,5 +1,7 @@
 #include "x_session.h"
 
+#include "process_runner.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <chrono>
@@ -150,16 +152,7 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
             dup2(open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         if (!errorFile.empty())
             dup2(open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        for (const auto& name : unset)
-            unsetenv(name.c_str());
-        for (const auto& [name, value] : environment)
-            setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        for (const auto& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+        execWithEnvironment(program, arguments, environment, unset);
     }
 }
 

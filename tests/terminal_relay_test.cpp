@@ -74,31 +74,41 @@ private:
     }
 };
 
+// How the relay's child process is set up before the bundle starts.
+struct RelaySetup {
+    // Made the controlling terminal of a new session that the relay starts in.
+    int controllingTerminal = -1;
+    std::string folder;
+    // Low descriptors filled, so that the device lands above them.
+    int occupiedDescriptors = 0;
+    // A standard stream (0 or 1) closed when the relay starts.
+    int closedStream = -1;
+};
+
 // The relay as a child process: stdin from inputFd, stdout into a pipe the
-// test reads. With terminalInput, stdin is the child's controlling terminal,
-// so that a signal character on it would really raise a signal.
+// test reads.
 class Relay {
 public:
-    Relay(int inputFd, std::vector<std::string> arguments, bool terminalInput = false,
-          const std::string& folder = "", int occupiedDescriptors = 0)
+    Relay(int inputFd, std::vector<std::string> arguments, const RelaySetup& setup = {})
     {
         int output[2];
         if (pipe(output) != 0)
             throw std::runtime_error("pipe failed");
         pid = fork();
         if (pid == 0) {
-            if (terminalInput) {
+            if (setup.controllingTerminal >= 0) {
                 setsid();
-                ioctl(inputFd, TIOCSCTTY, 0);
+                ioctl(setup.controllingTerminal, TIOCSCTTY, 0);
             }
             dup2(inputFd, 0);
             dup2(output[1], 1);
-            if (!folder.empty() && chdir(folder.c_str()) != 0)
+            if (!setup.folder.empty() && chdir(setup.folder.c_str()) != 0)
                 _exit(126);
-            // Fill the low descriptors so the device lands above them.
-            for (int fd = 3; fd < 3 + occupiedDescriptors; ++fd)
+            for (int fd = 3; fd < 3 + setup.occupiedDescriptors; ++fd)
                 if (dup2(0, fd) < 0)
                     _exit(125);
+            if (setup.closedStream >= 0)
+                close(setup.closedStream);
             std::vector<char*> argv;
             for (auto& argument : arguments)
                 argv.push_back(argument.data());
@@ -242,7 +252,7 @@ TEST(TerminalRelay, InterruptTypedOnTerminalInputIsRelayedNotRaised)
 {
     PseudoTerminal terminal;
     PseudoTerminal device;
-    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, true);
+    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {terminal.slave, "", 0, -1});
     ASSERT_EQ(readBytes(device.master, 1), "\n");
 
     writeBytes(terminal.master, "a\x03z");
@@ -269,18 +279,80 @@ TEST(TerminalRelay, EndOfInputKeepsOtherDirectionAndIdlesWithoutCpu)
     EXPECT_EQ(relay.waitForExit(0), -1);
 }
 
-TEST(TerminalRelay, UnopenableDeviceEndsWithOneAndLeavesInputSettings)
+TEST(TerminalRelay, UnopenableOrNonDevicePathEndsWithOneAndChangesNothing)
 {
-    PseudoTerminal terminal;
-    termios before {};
-    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    TemporaryFolder folder;
+    writeFile(folder.file("notes.txt"), "keep me");
+    for (const std::string& path : {std::string("/nonexistent/device"), folder.file("notes.txt"), folder.path()}) {
+        SCOPED_TRACE(path);
+        PseudoTerminal terminal;
+        termios before {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
 
-    Relay relay(terminal.slave, {"P", "-tty", "/nonexistent/device"}, true);
-    EXPECT_EQ(relay.waitForExit(10), 1);
-    termios after {};
-    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
-    EXPECT_EQ(readBytes(relay.outputFd, 1, 0.1), "");
+        Relay relay(terminal.slave, {"P", "-tty", path}, {terminal.slave, "", 0, -1});
+        writeBytes(terminal.master, "typed");
+        EXPECT_EQ(relay.waitForExit(10), 1);
+        termios after {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+        EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+        EXPECT_EQ(readBytes(relay.outputFd, 1, 0.1), "");
+    }
+    EXPECT_EQ(readFile(folder.file("notes.txt")), "keep me");
+}
+
+TEST(TerminalRelay, ClosedStandardStreamNeverBecomesTheDevice)
+{
+    for (int closed : {0, 1}) {
+        SCOPED_TRACE("closed descriptor " + std::to_string(closed));
+        PseudoTerminal device;
+        InputPipe input;
+        Relay relay(input.readEnd, {"P", "-tty", device.slavePath}, {-1, "", 0, closed});
+        input.closeReadEnd();
+        ASSERT_EQ(readBytes(device.master, 1), "\n");
+
+        writeBytes(device.master, "ping");
+        if (closed == 0) {
+            EXPECT_EQ(readBytes(relay.outputFd, 4, 5), "ping");
+        }
+        EXPECT_EQ(readBytes(device.master, 1, 0.3), "") << "the device's bytes came back to it";
+        EXPECT_EQ(relay.waitForExit(0), -1);
+    }
+}
+
+TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
+{
+    for (int signalNumber : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        PseudoTerminal terminal;
+        PseudoTerminal device;
+        termios before {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {terminal.slave, "", 0, -1});
+        ASSERT_EQ(readBytes(device.master, 1), "\n");
+        termios raw {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &raw), 0);
+        ASSERT_EQ(raw.c_lflag, 0u);
+
+        kill(relay.pid, signalNumber);
+        EXPECT_EQ(relay.waitForExit(10), 128 + signalNumber);
+        termios after {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+        EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+    }
+}
+
+// The device is the session's own terminal, reached by the name /dev/tty.
+TEST(TerminalRelay, ControllingTerminalByItsGenericName)
+{
+    PseudoTerminal device;
+    InputPipe input;
+    Relay relay(input.readEnd, {"P", "-tty", "/dev/tty"}, {device.slave, "", 0, -1});
+    input.closeReadEnd();
+    ASSERT_EQ(readBytes(device.master, 1), "\n");
+    writeBytes(input.writeEnd, "to tty");
+    EXPECT_EQ(readBytes(device.master, 6, 5), "to tty");
+    writeBytes(device.master, "from tty");
+    EXPECT_EQ(readBytes(relay.outputFd, 8, 5), "from tty");
 }
 
 TEST(TerminalRelay, TtyAsLastArgumentOpensAFileOfThatName)
@@ -288,13 +360,13 @@ TEST(TerminalRelay, TtyAsLastArgumentOpensAFileOfThatName)
     TemporaryFolder folder;
     InputPipe input;
     {
-        Relay missing(input.readEnd, {"P", "-tty"}, false, folder.path());
+        Relay missing(input.readEnd, {"P", "-tty"}, {-1, folder.path(), 0, -1});
         EXPECT_EQ(missing.waitForExit(10), 1);
     }
 
     PseudoTerminal device;
     ASSERT_EQ(symlink(device.slavePath.c_str(), folder.file("-tty").c_str()), 0);
-    Relay present(input.readEnd, {"P", "-tty"}, false, folder.path());
+    Relay present(input.readEnd, {"P", "-tty"}, {-1, folder.path(), 0, -1});
     EXPECT_EQ(readBytes(device.master, 1), "\n");
 }
 
@@ -307,7 +379,7 @@ TEST(TerminalRelay, DeviceDescriptorBeyondSelectLimitStillRelays)
 
     PseudoTerminal device;
     InputPipe input;
-    Relay relay(input.readEnd, {"P", "-tty", device.slavePath}, false, "", FD_SETSIZE + 8);
+    Relay relay(input.readEnd, {"P", "-tty", device.slavePath}, {-1, "", FD_SETSIZE + 8, -1});
     input.closeReadEnd();
     ASSERT_EQ(readBytes(device.master, 1), "\n");
     writeBytes(input.writeEnd, "up");

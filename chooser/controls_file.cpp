@@ -3,6 +3,8 @@
 #include "control_schemes.h"
 #include "launcher/engine_interface.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <string>
@@ -11,34 +13,117 @@
 
 namespace {
 
-// The file must be complete before it appears under its real name: a
-// truncated controls.ini would pass the first-run test for ever.
-bool writeBindings(std::FILE* file, const ControlScheme& scheme)
+// "%s=%s\n" for every bound key, in table order.
+std::string bindingsText(const ControlScheme& scheme)
 {
+    std::string text;
     for (const KeyCap& key : scheme.keys) {
         if (!key.action)
             continue;
-        if (std::fprintf(file, "%s=%s\n", key.action, controlsKeyName(key.label)) < 0)
-            return false;
+        text += key.action;
+        text += '=';
+        text += controlsKeyName(key.label);
+        text += '\n';
     }
-    return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    return text;
 }
 
-// A new file gets the permissions fopen would have given it.
-void applyDefaultPermissions(int fd)
+bool writeAllAt(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t written = pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += std::size_t(written);
+    }
+    return true;
+}
+
+std::string folderOf(const std::string& path)
+{
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A controls.ini that links to a file kept elsewhere: that file is the one
+// the player means, and replacing the link would leave it stale.
+std::string followLinks(std::string path)
+{
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            break;
+        std::string target(std::size_t(info.st_size > 0 ? info.st_size : PATH_MAX), '\0');
+        ssize_t length = readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0)
+            break;
+        target.resize(std::size_t(length));
+        path = target[0] == '/' ? target : folderOf(path) + "/" + target;
+    }
+    return path;
+}
+
+mode_t newFileMode()
 {
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    return 0666 & ~mask;
 }
 
-void syncFolderOf(const std::string& path)
+void syncFolder(const std::string& folder)
 {
-    std::string folder = path.substr(0, path.rfind('/'));
-    int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
         return;
     fsync(fd);
+    close(fd);
+}
+
+enum class Replacement { Done, NoTemporaryFile, Failed };
+
+// The file must be complete before it appears under its real name: a
+// truncated controls.ini would pass the first-run test for ever.
+Replacement replaceFile(const std::string& path, const std::string& contents, mode_t mode)
+{
+    std::string temporaryPath = path + ".XXXXXX";
+    int fd = mkstemp(temporaryPath.data());
+    if (fd < 0)
+        return Replacement::NoTemporaryFile;
+    bool written = fchmod(fd, mode) == 0 && writeAllAt(fd, contents) && fsync(fd) == 0;
+    bool closed = close(fd) == 0;
+    if (!written || !closed || std::rename(temporaryPath.c_str(), path.c_str()) != 0) {
+        unlink(temporaryPath.c_str());
+        return Replacement::Failed;
+    }
+    syncFolder(folderOf(path));
+    return Replacement::Done;
+}
+
+// Where no file can be made beside it (a read-only folder) the file itself
+// is rewritten. Nothing is truncated before the new bytes are in; if they do
+// not all go in, the old bytes are put back.
+void rewriteInPlace(const std::string& path, const std::string& contents)
+{
+    int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0)
+        return;
+    std::string previous;
+    char chunk[4096];
+    ssize_t count;
+    while ((count = pread(fd, chunk, sizeof chunk, off_t(previous.size()))) > 0)
+        previous.append(chunk, std::size_t(count));
+    if (count == 0) {
+        bool written = writeAllAt(fd, contents) && ftruncate(fd, off_t(contents.size())) == 0 && fsync(fd) == 0;
+        if (!written) {
+            writeAllAt(fd, previous);
+            ftruncate(fd, off_t(previous.size()));
+        }
+    }
     close(fd);
 }
 
@@ -61,26 +146,17 @@ void writeControlsFile(int scheme)
         return;
 
     fetchControlsFilePath();
-    std::string path(userFolderPath);
+    std::string path = followLinks(userFolderPath);
     delete[] userFolderPath;
+    std::string contents = bindingsText(controlSchemes[scheme]);
 
-    std::string temporaryPath = path + ".XXXXXX";
-    int fd = mkstemp(temporaryPath.data());
-    if (fd < 0)
+    // An existing file keeps its permissions, and one the player may not
+    // write (made read-only, say) is left alone, as fopen would have.
+    struct stat existing {};
+    bool exists = stat(path.c_str(), &existing) == 0;
+    if (exists && (!S_ISREG(existing.st_mode) || access(path.c_str(), W_OK) != 0))
         return;
-    applyDefaultPermissions(fd);
-    std::FILE* file = fdopen(fd, "w");
-    if (!file) {
-        close(fd);
-        unlink(temporaryPath.c_str());
-        return;
-    }
-
-    bool written = writeBindings(file, controlSchemes[scheme]);
-    bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporaryPath.c_str(), path.c_str()) != 0) {
-        unlink(temporaryPath.c_str());
-        return;
-    }
-    syncFolderOf(path);
+    mode_t mode = exists ? existing.st_mode & 0777 : newFileMode();
+    if (replaceFile(path, contents, mode) == Replacement::NoTemporaryFile && exists)
+        rewriteInPlace(path, contents);
 }

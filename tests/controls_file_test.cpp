@@ -50,6 +50,17 @@ protected:
         writeFile(controlsFile(), contents);
     }
 
+    // The writer runs as unprivileged user, who owns the whole home folder.
+    std::function<void()> asUnprivilegedOwner() const
+    {
+        auto [uid, gid] = unprivilegedUser();
+        home.giveTo(uid, gid);
+        return [uid = uid, gid = gid] {
+            if (getuid() == 0 && (setgid(gid) != 0 || setuid(uid) != 0))
+                std::exit(3);
+        };
+    }
+
     std::vector<std::string> userFolderEntries() const
     {
         std::vector<std::string> names;
@@ -123,21 +134,60 @@ TEST_F(ControlsFile, FailedWritePartWayKeepsTheEarlierFile)
     EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
 }
 
-TEST_F(ControlsFile, UnwritableFolderLeavesNoFileAndKeepsTheEarlierOne)
+TEST_F(ControlsFile, ReadOnlyFolderRewritesTheFileInPlaceOrLeavesItWhole)
 {
-    auto [uid, gid] = unprivilegedUser();
     makeUserFolderWith("old=file\n");
-    home.giveTo(uid, gid);
+    auto dropPrivileges = asUnprivilegedOwner();
     ASSERT_EQ(chmod(userFolder().c_str(), 0555), 0);
-    auto dropPrivileges = [uid = uid, gid = gid] {
-        if (getuid() == 0 && (setgid(gid) != 0 || setuid(uid) != 0))
-            std::exit(3);
+    // A write that fails part-way puts the earlier bytes back.
+    auto limitedFileSize = [&] {
+        dropPrivileges();
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = {40, 40};
+        setrlimit(RLIMIT_FSIZE, &limit);
     };
-    ASSERT_EQ(inChild(dropPrivileges, 0), 0);
+    ASSERT_EQ(inChild(limitedFileSize, 0), 0);
     EXPECT_EQ(readFile(controlsFile()), "old=file\n");
+
+    ASSERT_EQ(inChild(dropPrivileges, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
 
     ASSERT_EQ(unlink(controlsFile().c_str()), 0);
     ASSERT_EQ(inChild(dropPrivileges, 1), 0);
     EXPECT_TRUE(userFolderEntries().empty());
+}
+
+TEST_F(ControlsFile, ExistingFileKeepsItsPermissionsAndAReadOnlyOneIsLeftAlone)
+{
+    makeUserFolderWith("old=file\n");
+    auto dropPrivileges = asUnprivilegedOwner();
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0600), 0);
+    ASSERT_EQ(inChild([&] { umask(022); dropPrivileges(); }, 1), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+    struct stat info {};
+    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0444), 0);
+    ASSERT_EQ(inChild(dropPrivileges, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+}
+
+TEST_F(ControlsFile, LinkKeepsPointingAtTheFileItNamesWhichIsReplaced)
+{
+    makeUserFolderWith("");
+    ASSERT_EQ(unlink(controlsFile().c_str()), 0);
+    ASSERT_EQ(mkdir(home.file("kept").c_str(), 0755), 0);
+    writeFile(home.file("kept/controls.ini"), "old=file\n");
+    ASSERT_EQ(symlink("../../../kept/controls.ini", controlsFile().c_str()), 0);
+
+    ASSERT_EQ(inChild([] {}, 0), 0);
+    struct stat info {};
+    ASSERT_EQ(lstat(controlsFile().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(readFile(home.file("kept/controls.ini")), wasdControlsFile);
+    EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
 }

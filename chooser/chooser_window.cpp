@@ -13,11 +13,10 @@
 #include <FL/Fl_Image.H>
 #include <FL/Fl_Radio_Button.H>
 #include <FL/Fl_Scroll.H>
-#ifdef __APPLE__
-#include <FL/mac.H>
-#endif
+#include <FL/x.H>
 
 #include <cstdint>
+#include <unistd.h>
 
 // FLTK keeps its option table private and would fill it from its preference
 // files on first use. An explicit instantiation may name private members, so
@@ -158,15 +157,38 @@ Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight)
     return window;
 }
 
+namespace {
+
+void ignoreMessage(const char*, ...) {}
+
+// A lost X connection or another fatal error: as if the window were closed.
+void endAsClosed(const char*, ...)
+{
+    _exit(1);
+}
+
+} // namespace
+
+void silenceFltkMessages()
+{
+    Fl::warning = ignoreMessage;
+    Fl::error = ignoreMessage;
+    Fl::fatal = endAsClosed;
+}
+
 int runChooser()
 {
-    // With no display to show it on, the player cannot choose: as if closed.
-    if (!displayAvailable())
-        return 1;
+    silenceFltkMessages();
 #ifdef __APPLE__
     Fl_Mac_App_Menu::print = "";
 #endif
     applyChooserOptions();
+    // With no display to show it on, the player cannot choose: as if closed.
+    if (!openDisplay())
+        return 1;
+#ifndef __APPLE__
+    fl_open_display(static_cast<Display*>(displayConnection()));
+#endif
     Fl::visual(FL_DOUBLE);
     registerChooserTypes();
 

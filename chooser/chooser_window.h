@@ -6,6 +6,10 @@
 
 class Fl_Double_Window;
 
+// FLTK's warnings and errors print nothing; a fatal error ends the process
+// with 1, as a chooser closed without confirming.
+void silenceFltkMessages();
+
 // Fixes FLTK's options without consulting its preference files.
 void applyChooserOptions();
 

@@ -14,5 +14,11 @@ void registerActivationObserver();
 // *size and returns -1; otherwise it fills the buffer and returns 0.
 int executablePath(char* buffer, std::uint32_t* size);
 
-// Whether a window can be shown at all (on Linux: an X display can be opened).
-bool displayAvailable();
+// Opens the process's one connection to the window system, kept for the
+// chooser to hand to FLTK: a probe connection closed first could be the X
+// server's last client and make it reset under FLTK. False when there is no
+// display; on macOS always true, as Cocoa connects by itself.
+bool openDisplay();
+
+// The connection openDisplay made (an X Display* on Linux), or null.
+void* displayConnection();

@@ -26,11 +26,29 @@ int executablePath(char* buffer, std::uint32_t* size)
     return 0;
 }
 
-bool displayAvailable()
+namespace {
+
+Display* display = nullptr;
+
+// Xlib's own handler prints before it exits; a lost display ends the run
+// silently, as a chooser window closed without confirming.
+int endOnLostDisplay(Display*)
 {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return false;
-    XCloseDisplay(display);
-    return true;
+    _exit(1);
+}
+
+} // namespace
+
+bool openDisplay()
+{
+    if (!display) {
+        XSetIOErrorHandler(endOnLostDisplay);
+        display = XOpenDisplay(nullptr);
+    }
+    return display != nullptr;
+}
+
+void* displayConnection()
+{
+    return display;
 }

@@ -32,7 +32,12 @@ int executablePath(char* buffer, std::uint32_t* size)
     return _NSGetExecutablePath(buffer, size);
 }
 
-bool displayAvailable()
+bool openDisplay()
 {
     return true;
+}
+
+void* displayConnection()
+{
+    return nullptr;
 }

@@ -19,6 +19,8 @@ const std::string crossGlyph = "173,212,255";
 // HOME; the stand-in engine records what it was handed.
 class ChooserBundle : public ::testing::Test {
 protected:
+    explicit ChooserBundle(bool serverResetsWithLastClient = false) : x(serverResetsWithLastClient) {}
+
     XSession x;
     TemporaryFolder home;
     std::unique_ptr<BackgroundProcess> process;
@@ -65,6 +67,12 @@ protected:
     }
 
     void expectNoOutputBeforeTheGame() const { EXPECT_EQ(readFile(home.file("stderr")), ""); }
+};
+
+// Xvfb's default: the server resets whenever its last client leaves.
+class ChooserOnResettingServer : public ChooserBundle {
+protected:
+    ChooserOnResettingServer() : ChooserBundle(true) {}
 };
 
 using Arguments = std::vector<std::string>;
@@ -172,4 +180,28 @@ TEST_F(ChooserBundle, ForcedChooserWithoutAnEngineFolderWritesNothing)
     EXPECT_FALSE(fileExists(home.file("config")));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
     expectNoOutputBeforeTheGame();
+}
+
+TEST_F(ChooserBundle, LostDisplayEndsWithOneAndPrintsNothing)
+{
+    startAndFindWindow();
+    x.stopServer();
+    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(readFile(home.file("stdout")), "");
+    expectNoOutputBeforeTheGame();
+    EXPECT_FALSE(fileExists(recordFile()));
+}
+
+TEST_F(ChooserOnResettingServer, EveryStartKeepsItsWindowAndPrintsNothing)
+{
+    for (int run = 0; run < 25 && !HasFatalFailure(); ++run) {
+        SCOPED_TRACE("start " + std::to_string(run));
+        startAndFindWindow();
+        if (HasFatalFailure())
+            break;
+        ASSERT_TRUE(x.requestClose(window));
+        EXPECT_EQ(process->waitForExit(15), 1);
+        EXPECT_EQ(readFile(home.file("stdout")), "");
+        expectNoOutputBeforeTheGame();
+    }
 }

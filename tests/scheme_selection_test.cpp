@@ -296,3 +296,15 @@ TEST_F(Chooser, KeyHandlerSelectsConfirmsAndFinishes)
     EXPECT_EQ(press(FL_Enter), 1);
     EXPECT_FALSE(s.running) << "cleared although no controls file could be written";
 }
+
+TEST(ChooserMessages, FltkWarningsAndErrorsAreSilentAndFatalEndsAsClosed)
+{
+    auto reportEverything = [] {
+        silenceFltkMessages();
+        Fl::warning("a warning %d", 1);
+        Fl::error("an error %d", 2);
+        Fl::fatal("a fatal error %d", 3);
+        std::exit(0);
+    };
+    EXPECT_EXIT(reportEverything(), ::testing::ExitedWithCode(1), "^$");
+}

@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-XServer::XServer()
+XServer::XServer(bool resetsWithLastClient)
 {
     int report[2];
     if (pipe(report) != 0)
@@ -23,7 +23,7 @@ XServer::XServer()
         dup2(quiet, 2);
         std::string fd = std::to_string(report[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
+               resetsWithLastClient ? static_cast<char*>(nullptr) : "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(report[1]);
@@ -57,8 +57,14 @@ XServer::XServer()
 
 XServer::~XServer()
 {
+    stop();
+}
+
+void XServer::stop()
+{
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
     }
+    pid_ = -1;
 }

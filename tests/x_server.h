@@ -8,8 +8,12 @@
 
 class XServer {
 public:
-    XServer();
+    // resetsWithLastClient: as Xvfb and a bare Xorg do by default, the server
+    // starts afresh whenever its last client disconnects.
+    explicit XServer(bool resetsWithLastClient = false);
     ~XServer();
+    // Ends the server now; its clients lose their connections.
+    void stop();
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
 

@@ -20,8 +20,9 @@ std::pair<int, std::string> shell(const std::string& command);
 
 class XSession {
 public:
-    XSession();
+    explicit XSession(bool resetsWithLastClient = false);
     bool ready() const { return server_.running(); }
+    void stopServer() { server_.stop(); }
     const std::string& display() const { return server_.display(); }
 
     // The visible top-level FLTK window of the process, or "" after the limit.

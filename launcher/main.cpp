@@ -31,6 +31,15 @@ LaunchMode scanArguments(int argc, char** argv)
     return LaunchMode::Default;
 }
 
+// The chooser whatever the first-run test would say. It writes controls.ini
+// into the engine's per-user folder, which only a set-up engine can name; if
+// the engine refuses, nothing is written.
+int runForcedChooser()
+{
+    setUpEngine();
+    return runChooser();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -44,13 +53,13 @@ int main(int argc, char** argv)
     case LaunchMode::TerminalRelay:
         return runTtyRelay(argc, argv);
     case LaunchMode::ForcedChooser:
-        // The chooser writes controls.ini into the engine's per-user folder,
-        // which only a set-up engine can name; if it refuses, nothing is written.
-        setUpEngine();
-        chooserResult = runChooser();
+        chooserResult = runForcedChooser();
         break;
     case LaunchMode::Default:
-        if (controlsFileMissing())
+        // Option held at start is the player's way back to the chooser.
+        if (optionKeyHeld())
+            chooserResult = runForcedChooser();
+        else if (controlsFileMissing())
             chooserResult = runChooser();
         break;
     }

@@ -22,3 +22,7 @@ bool openDisplay();
 
 // The connection openDisplay made (an X Display* on Linux), or null.
 void* displayConnection();
+
+// Whether the Option key (Alt on Linux) is held down right now; false when
+// no display can be reached. Opens the display the chooser would use.
+bool optionKeyHeld();

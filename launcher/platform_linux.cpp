@@ -1,6 +1,9 @@
 #include "platform.h"
 
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <initializer_list>
 #include <climits>
 #include <cstring>
 #include <unistd.h>
@@ -44,6 +47,9 @@ bool openDisplay()
     if (!display) {
         XSetIOErrorHandler(endOnLostDisplay);
         display = XOpenDisplay(nullptr);
+        // The game that this process may become must not inherit it.
+        if (display)
+            fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
     }
     return display != nullptr;
 }
@@ -51,4 +57,18 @@ bool openDisplay()
 void* displayConnection()
 {
     return display;
+}
+
+bool optionKeyHeld()
+{
+    if (!openDisplay())
+        return false;
+    char keys[32];
+    XQueryKeymap(display, keys);
+    for (KeySym alt : {XK_Alt_L, XK_Alt_R}) {
+        KeyCode code = XKeysymToKeycode(display, alt);
+        if (code != 0 && (keys[code / 8] & (1 << (code % 8))))
+            return true;
+    }
+    return false;
 }

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <CoreGraphics/CGEventSource.h>
 #include <mach-o/dyld.h>
 #include <objc/message.h>
 #include <objc/runtime.h>
@@ -40,4 +41,10 @@ bool openDisplay()
 void* displayConnection()
 {
     return nullptr;
+}
+
+bool optionKeyHeld()
+{
+    // The session's modifier state: no window, event loop or permission needed.
+    return (CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState) & kCGEventFlagMaskAlternate) != 0;
 }

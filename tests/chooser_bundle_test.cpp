@@ -205,3 +205,33 @@ TEST_F(ChooserOnResettingServer, EveryStartKeepsItsWindowAndPrintsNothing)
         expectNoOutputBeforeTheGame();
     }
 }
+
+// A player's way back to the chooser after the first start.
+TEST_F(ChooserBundle, AltHeldAtStartReopensTheChooserOnlyWithoutKeyword)
+{
+    ASSERT_EQ(std::system(("mkdir -p '" + userFolder() + "'").c_str()), 0);
+    writeFile(controlsFile(), arrowControlsFile);
+
+    start({"P"});
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+
+    for (const char* alt : {"Alt_L", "Alt_R"}) {
+        SCOPED_TRACE(alt);
+        unlink(recordFile().c_str());
+        ASSERT_TRUE(x.holdKey(alt));
+        startAndFindWindow({"P"});
+        ASSERT_TRUE(x.releaseKey(alt));
+        press(std::string(alt) == "Alt_L" ? "Down" : "z");
+        press("Return");
+        EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+        EXPECT_EQ(readFile(controlsFile()), std::string(alt) == "Alt_L" ? wasdControlsFile : arrowControlsFile);
+        EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
+    }
+
+    ASSERT_TRUE(x.holdKey("Alt_L"));
+    start({"P", "-game"});
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    x.releaseKey("Alt_L");
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game"}));
+}

@@ -99,6 +99,16 @@ bool XSession::pressKey(const std::string& window, const std::string& key) const
                .first == 0;
 }
 
+bool XSession::holdKey(const std::string& key) const
+{
+    return shell("DISPLAY=" + display() + " xdotool keydown " + key + " 2>/dev/null").first == 0;
+}
+
+bool XSession::releaseKey(const std::string& key) const
+{
+    return shell("DISPLAY=" + display() + " xdotool keyup " + key + " 2>/dev/null").first == 0;
+}
+
 bool XSession::requestClose(const std::string& window) const
 {
     Display* x = XOpenDisplay(display().c_str());

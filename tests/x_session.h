@@ -31,6 +31,9 @@ public:
     std::array<int, 4> geometry(const std::string& window) const;
     // A real key press and release (XTEST) with the window focused.
     bool pressKey(const std::string& window, const std::string& key) const;
+    // Holds a key down (XTEST) until released, whichever window has the focus.
+    bool holdKey(const std::string& key) const;
+    bool releaseKey(const std::string& key) const;
     // What a window manager sends when the close button is clicked.
     bool requestClose(const std::string& window) const;
     // "r,g,b" of a screen pixel, read from a screenshot.

@@ -59,10 +59,12 @@ bool isFolder(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The path components must be usable as folder names.
+// The path components must be usable as folder names; a NUL would cut the
+// folder short and name another one.
 bool isSafeName(const std::string& name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
 bool readAppInfo(const std::string& folder, std::string& company, std::string& product)
@@ -183,11 +185,18 @@ void recordArguments(int argc, const char** argv)
         contractBreak("cannot write STANDIN_ENGINE_RECORD");
 }
 
+#ifdef STANDIN_OTHER_BUILD
+// Another build of the engine: the same code, another image and identity.
+constexpr char engineBanner[] = "stand-in engine (another build): PlayerMain argc=";
+#else
+constexpr char engineBanner[] = "stand-in engine: PlayerMain argc=";
+#endif
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int PlayerMain(int argc, const char** argv)
 {
-    std::string line = "stand-in engine: PlayerMain argc=" + std::to_string(argc);
+    std::string line = engineBanner + std::to_string(argc);
     for (int i = 0; i < argc; ++i) {
         line += " \"";
         line += argv[i] ? argv[i] : "(null)";

@@ -1,5 +1,8 @@
 #include "engine_interface.h"
 
+#include "engine_build_id.h"
+#include "image_identity.h"
+
 #include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -22,6 +25,13 @@ static_assert(sizeof(controlsFileName) == userFolderSpareBytes, "spare bytes hol
 
 } // namespace
 
+bool isTargetedEngine(const void* loadAddress)
+{
+    const unsigned char* identity = nullptr;
+    std::size_t length = imageIdentity(loadAddress, &identity);
+    return length == sizeof targetEngineIdentity && std::memcmp(identity, targetEngineIdentity, length) == 0;
+}
+
 std::size_t contentsPrefixLength(const char* libraryPath)
 {
     // One walk, remembering the last two slashes seen.
@@ -42,6 +52,10 @@ bool setUpEngine()
 {
     Dl_info info {};
     if (dladdr(reinterpret_cast<void*>(&PlayerMain), &info) == 0 || !info.dli_fname)
+        return false;
+    // The offsets hold the routines only in the one build they were taken
+    // from; in any other engine they may point anywhere.
+    if (!isTargetedEngine(info.dli_fbase))
         return false;
 
     std::size_t prefixLength = contentsPrefixLength(info.dli_fname);

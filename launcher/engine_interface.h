@@ -39,6 +39,10 @@ extern char* userFolderPath;
 extern std::int32_t userFolderLength;
 constexpr int userFolderSpareBytes = 14;
 
+// Whether the library loaded at loadAddress is the engine build the offsets
+// belong to (its identity is ENGINE_BUILD_ID's).
+bool isTargetedEngine(const void* loadAddress);
+
 // Index of the second-to-last '/' in a library path, or 0 when there is none
 // (everything in front of it is the bundle's Contents folder).
 std::size_t contentsPrefixLength(const char* libraryPath);

@@ -128,23 +128,39 @@ TEST_F(LauncherBundle, ForcedChooserIgnoresAnExistingControlsFile)
     EXPECT_EQ(readFile(controlsFile()), "up=w\n");
 }
 
-TEST_F(LauncherBundle, EngineRefusingTheDataFolderMeansNoChooser)
+// An engine that refuses the data folder, and engines the launcher was not
+// built for, whose internal routines must never be called.
+TEST_F(LauncherBundle, UnusableEngineMeansNoChooserAndNoEngineRoutines)
 {
-    // A copy of the bundle whose data folder lacks app.info.
-    TemporaryFolder copy;
-    ASSERT_EQ(std::system(("cp -a '" + bundle + "' '" + copy.path() + "/'").c_str()), 0);
-    std::string copiedBundle = copy.path() + "/Game.app";
-    ASSERT_EQ(unlink((copiedBundle + "/Contents/Resources/Data/app.info").c_str()), 0);
+    const std::string engines = ENGINE_VARIANTS;
+    struct Breakage {
+        const char* what;
+        std::string command;
+    } breakages[] = {
+        {"app.info missing", "rm Contents/Resources/Data/app.info"},
+        {"NUL in the company name", "printf 'Demo\\0Company\\nDemo Game\\n' > Contents/Resources/Data/app.info"},
+        {"another build of the engine", "cp '" + engines + "/other-build/UnityPlayer.dylib' Contents/Frameworks/"},
+        {"PlayerMain alone, no identity", "cp '" + engines + "/unplaced/UnityPlayer.dylib' Contents/Frameworks/"},
+    };
+    for (const Breakage& breakage : breakages) {
+        SCOPED_TRACE(breakage.what);
+        TemporaryFolder copy;
+        ASSERT_EQ(std::system(("cp -a '" + bundle + "' '" + copy.path() + "/'").c_str()), 0);
+        std::string copiedBundle = copy.path() + "/Game.app";
+        ASSERT_EQ(std::system(("cd '" + copiedBundle + "' && " + breakage.command).c_str()), 0);
 
-    ProcessResult result = run({"P"}, copiedBundle + "/Contents/MacOS/Game");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
-    EXPECT_EQ(result.standardError, "");
+        ProcessResult result = run({"P"}, copiedBundle + "/Contents/MacOS/Game");
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+        EXPECT_EQ(result.standardError, "");
+        EXPECT_FALSE(fileExists(configFolder())) << "an engine routine made the per-user folder";
 
-    // Forced, the chooser still opens, but nothing can be written without an engine.
-    ProcessResult forced = run({"P", "-launcher"}, copiedBundle + "/Contents/MacOS/Game");
-    EXPECT_EQ(forced.exitStatus, 1);
-    EXPECT_EQ(forced.standardError, "");
+        // Forced, the chooser still opens, but nothing can be written without an engine.
+        ProcessResult forced = run({"P", "-launcher"}, copiedBundle + "/Contents/MacOS/Game");
+        EXPECT_EQ(forced.exitStatus, 1);
+        EXPECT_EQ(forced.standardError, "");
+        EXPECT_FALSE(fileExists(configFolder()));
+    }
 }
 
 class LauncherBundlePermissions : public LauncherBundle {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "engine_interface.h"
+#include "image_identity.h"
 #include "relaunch.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,4 +80,32 @@ TEST(Relaunch, FailedExecReturnsMinusOneAndReleasesBuffers)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The identity is read from the image in memory, as the dynamic loader mapped it.
+TEST(EngineIdentity, OnlyTheTargetedBuildIsRecognised)
+{
+    Dl_info info {};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&PlayerMain), &info), 0);
+    const unsigned char* identity = nullptr;
+    EXPECT_EQ(imageIdentity(info.dli_fbase, &identity), 20u);
+    EXPECT_TRUE(isTargetedEngine(info.dli_fbase));
+
+    const std::string engines = ENGINE_VARIANTS;
+    struct Variant {
+        const char* folder;
+        std::size_t identityLength;
+    } variants[] = {{"other-build", 20}, {"unplaced", 0}};
+    for (const Variant& variant : variants) {
+        SCOPED_TRACE(variant.folder);
+        std::string path = engines + "/" + variant.folder + "/UnityPlayer.dylib";
+        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        Dl_info loaded {};
+        ASSERT_NE(dladdr(dlsym(library, "PlayerMain"), &loaded), 0);
+        ASSERT_NE(loaded.dli_fbase, info.dli_fbase);
+        EXPECT_EQ(imageIdentity(loaded.dli_fbase, &identity), variant.identityLength);
+        EXPECT_FALSE(isTargetedEngine(loaded.dli_fbase));
+        dlclose(library);
+    }
 }

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+#include "standin_routines.h"
 
 // The engine's own view of the 40-byte string record it shares with callers.
 struct EngineRecord {
@@ -24,6 +24,8 @@ struct EngineRecord {
     std::uint32_t reserved36;
 };
 static_assert(sizeof(EngineRecord) == 40, "record layout is fixed");
+
+namespace {
 
 constexpr int contractBreakStatus = 70;
 
@@ -146,23 +148,17 @@ void fillUserDataFolder(EngineRecord* out)
 
 } // namespace
 
-// The three internal routines sit at fixed offsets from the load address
-// (the linker places each section) and are not exported by name.
-#define ENGINE_INTERNAL(sectionName) \
-    extern "C" __attribute__((section(sectionName), used, noinline, visibility("hidden")))
-
-ENGINE_INTERNAL(".engine_prepare") void enginePrepare()
+extern "C" void standinPrepare()
 {
     prepare();
 }
 
-ENGINE_INTERNAL(".engine_set_data_folders") bool engineSetDataFolders(const EngineRecord* data,
-                                                                       const EngineRecord* contents)
+extern "C" bool standinSetDataFolders(const EngineRecord* data, const EngineRecord* contents)
 {
     return setDataFolders(data, contents);
 }
 
-ENGINE_INTERNAL(".engine_user_data_folder") void engineUserDataFolder(EngineRecord* out)
+extern "C" void standinUserDataFolder(EngineRecord* out)
 {
     fillUserDataFolder(out);
 }

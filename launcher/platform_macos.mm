@@ -6,26 +6,37 @@
 #include <objc/runtime.h>
 
 // Cocoa is reached through the Objective-C runtime alone, so the launcher
-// needs no Objective-C classes of its own.
+// needs no Objective-C classes of its own and no AppKit headers.
 
-extern "C" void* NSApp;
-extern "C" void* const NSApplicationDidFinishLaunchingNotification;
+extern "C" {
+// AppKit's shared application object and notification name.
+extern id NSApp;
+extern id NSApplicationDidFinishLaunchingNotification;
+// libobjc's autorelease pool, the calls @autoreleasepool compiles to.
+void* objc_autoreleasePoolPush(void);
+void objc_autoreleasePoolPop(void* pool);
+}
 
 void registerActivationObserver()
 {
-    void (^activationObserver)(void*) = ^(void*) {
-        using ActivateFunction = void (*)(void*, SEL, signed char);
-        reinterpret_cast<ActivateFunction>(objc_msgSend)(NSApp, sel_getUid("activateIgnoringOtherApps:"), 1);
+    // Reads NSApp when the notification comes, not now: it is nil until then.
+    void (^activationObserver)(id) = ^(id) {
+        using ActivateFunction = void (*)(id, SEL, BOOL);
+        reinterpret_cast<ActivateFunction>(objc_msgSend)(NSApp, sel_getUid("activateIgnoringOtherApps:"), YES);
     };
 
-    using DefaultCenterFunction = void* (*)(Class, SEL);
-    using AddObserverFunction = void* (*)(void*, SEL, void*, void*, void*, void (^)(void*));
-    void* center = reinterpret_cast<DefaultCenterFunction>(objc_msgSend)(
-        objc_getClass("NSNotificationCenter"), sel_getUid("defaultCenter"));
+    // Without a pool of our own, Cocoa's autoreleased objects would have none
+    // to go to, and the runtime would say so on standard error.
+    void* pool = objc_autoreleasePoolPush();
+    using DefaultCenterFunction = id (*)(Class, SEL);
+    using AddObserverFunction = id (*)(id, SEL, id, id, id, void (^)(id));
+    id center = reinterpret_cast<DefaultCenterFunction>(objc_msgSend)(objc_getClass("NSNotificationCenter"),
+                                                                       sel_getUid("defaultCenter"));
     // The observer stays for the life of the process; its token is not needed.
     reinterpret_cast<AddObserverFunction>(objc_msgSend)(
-        center, sel_getUid("addObserverForName:object:queue:usingBlock:"),
-        NSApplicationDidFinishLaunchingNotification, nullptr, nullptr, activationObserver);
+        center, sel_getUid("addObserverForName:object:queue:usingBlock:"), NSApplicationDidFinishLaunchingNotification,
+        nil, nil, activationObserver);
+    objc_autoreleasePoolPop(pool);
 }
 
 int executablePath(char* buffer, std::uint32_t* size)

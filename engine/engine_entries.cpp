@@ -1,0 +1,64 @@
+// The engine's three internal routines, at the fixed offsets from the load
+// address that the launcher targets, and not exported by name:
+//   engineUserDataFolder 0x5BBAF0, engineSetDataFolders 0x73F290,
+//   enginePrepare 0x73FD90.
+
+#include "standin_routines.h"
+
+#ifdef __APPLE__
+
+// Mach-O linkers place sections only in order (LLVM's has no -segaddr), so
+// the routines share one section whose start is known only after a first
+// link: ENGINE_ENTRY_PADDING, from that link, moves them onto the offsets.
+// Each routine is a five-byte jump to its body; the gaps between them are
+// fixed.
+#ifdef ENGINE_ENTRY_PADDING_HEADER
+#include ENGINE_ENTRY_PADDING_HEADER
+#endif
+#ifndef ENGINE_ENTRY_PADDING
+#define ENGINE_ENTRY_PADDING 0
+#endif
+#define STANDIN_TEXT_OF(value) #value
+#define STANDIN_TEXT(value) STANDIN_TEXT_OF(value)
+
+asm(".section __TEXT,__engine_entries,regular,pure_instructions\n"
+    ".p2align 4\n"
+    ".private_extern _engineEntriesStart\n"
+    "_engineEntriesStart:\n"
+    ".space " STANDIN_TEXT(ENGINE_ENTRY_PADDING) ", 0xcc\n"
+    ".private_extern _engineUserDataFolder\n"
+    "_engineUserDataFolder:\n"
+    "    jmp _standinUserDataFolder\n"
+    ".space 0x73F290 - 0x5BBAF0 - 5, 0xcc\n"
+    ".private_extern _engineSetDataFolders\n"
+    "_engineSetDataFolders:\n"
+    "    jmp _standinSetDataFolders\n"
+    ".space 0x73FD90 - 0x73F290 - 5, 0xcc\n"
+    ".private_extern _enginePrepare\n"
+    "_enginePrepare:\n"
+    "    jmp _standinPrepare\n"
+    ".text\n");
+
+#else
+
+// GNU ld places each routine's section at its offset (--section-start).
+#define ENGINE_INTERNAL(sectionName) \
+    extern "C" __attribute__((section(sectionName), used, noinline, visibility("hidden")))
+
+ENGINE_INTERNAL(".engine_prepare") void enginePrepare()
+{
+    standinPrepare();
+}
+
+ENGINE_INTERNAL(".engine_set_data_folders") bool engineSetDataFolders(const EngineRecord* data,
+                                                                       const EngineRecord* contents)
+{
+    return standinSetDataFolders(data, contents);
+}
+
+ENGINE_INTERNAL(".engine_user_data_folder") void engineUserDataFolder(EngineRecord* out)
+{
+    standinUserDataFolder(out);
+}
+
+#endif

@@ -1,0 +1,11 @@
+#pragma once
+// Only what GoogleTest asks of it when compiled for macOS.
+#define TARGET_OS_MAC 1
+#define TARGET_OS_OSX 1
+#define TARGET_OS_IPHONE 0
+#define TARGET_OS_IOS 0
+#define TARGET_OS_TV 0
+#define TARGET_OS_WATCH 0
+#define TARGET_OS_SIMULATOR 0
+#define TARGET_IPHONE_SIMULATOR 0
+#define TARGET_OS_EMBEDDED 0

@@ -1,0 +1,5 @@
+#pragma once
+// As in the SDK's <objc/runtime.h>.
+#include <objc/objc.h>
+
+OBJC_EXPORT Class objc_getClass(const char* name);

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include "objc_runtime_fake.h"
+#include "platform.h"
+
+#include <CoreGraphics/CGEventSource.h>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+} // namespace
+
+TEST(MacPlatform, ObserverIsRegisteredOnTheDefaultCenterInsideAPool)
+{
+    objcFake = {};
+    registerActivationObserver();
+
+    EXPECT_EQ(objcFake.classesLookedUp, Strings {"NSNotificationCenter"});
+    EXPECT_EQ(objcFake.events, (Strings {"push", "defaultCenter", "addObserverForName:object:queue:usingBlock:", "pop"}));
+    ASSERT_EQ(objcFake.messages.size(), 2u);
+    EXPECT_EQ(objcFake.messages[0].receiver, fakeClass("NSNotificationCenter"));
+    const SentMessage& add = objcFake.messages[1];
+    EXPECT_EQ(add.receiver, objcFake.defaultCenter);
+    ASSERT_EQ(add.arguments.size(), 4u);
+    EXPECT_EQ(add.arguments[0], NSApplicationDidFinishLaunchingNotification);
+    EXPECT_EQ(add.arguments[1], nullptr);
+    EXPECT_EQ(add.arguments[2], nullptr);
+    EXPECT_NE(add.arguments[3], nullptr);
+}
+
+TEST(MacPlatform, ObserverActivatesTheApplicationAsItIsWhenTheNotificationComes)
+{
+    objcFake = {};
+    registerActivationObserver();
+    auto observer = reinterpret_cast<void (^)(void*)>(const_cast<void*>(objcFake.registeredBlock));
+    ASSERT_NE(observer, nullptr);
+    objcFake.messages.clear();
+
+    char firstApplication, laterApplication;
+    NSApp = &firstApplication;
+    observer(nullptr);
+    NSApp = &laterApplication;
+    observer(nullptr);
+    NSApp = nullptr;
+
+    ASSERT_EQ(objcFake.messages.size(), 2u);
+    const void* receivers[] = {&firstApplication, &laterApplication};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(objcFake.messages[i].receiver, receivers[i]);
+        EXPECT_EQ(objcFake.messages[i].selector, "activateIgnoringOtherApps:");
+        EXPECT_EQ(objcFake.messages[i].arguments, std::vector<const void*> {reinterpret_cast<const void*>(1)});
+    }
+}
+
+TEST(MacPlatform, ExecutablePathFollowsTheSizeContract)
+{
+    objcFake = {};
+    objcFake.executablePath = "/Applications/Game.app/Contents/MacOS/Game";
+    std::uint32_t size = 0;
+    EXPECT_EQ(executablePath(nullptr, &size), -1);
+    ASSERT_EQ(size, objcFake.executablePath.size() + 1);
+    std::vector<char> buffer(size);
+    EXPECT_EQ(executablePath(buffer.data(), &size), 0);
+    EXPECT_STREQ(buffer.data(), objcFake.executablePath.c_str());
+}
+
+TEST(MacPlatform, OptionKeyFromTheSessionsModifierFlags)
+{
+    objcFake = {};
+    objcFake.modifierFlags = kCGEventFlagMaskAlternate | kCGEventFlagMaskShift;
+    EXPECT_TRUE(optionKeyHeld());
+    objcFake.modifierFlags = kCGEventFlagMaskCommand | kCGEventFlagMaskShift | kCGEventFlagMaskControl;
+    EXPECT_FALSE(optionKeyHeld());
+    EXPECT_EQ(objcFake.flagStatesAsked, (std::vector<std::int32_t> {0, 0}));
+    EXPECT_TRUE(openDisplay());
+}

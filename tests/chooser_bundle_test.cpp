@@ -26,7 +26,7 @@ protected:
     std::unique_ptr<BackgroundProcess> process;
     std::string window;
 
-    std::string userFolder() const { return home.file("config") + "/Demo Company/Demo Game"; }
+    std::string userFolder() const { return engineConfigFolder(home.path()) + "/Demo Company/Demo Game"; }
     std::string controlsFile() const { return userFolder() + "/controls.ini"; }
     std::string recordFile() const { return home.file("engine-record"); }
 
@@ -177,7 +177,7 @@ TEST_F(ChooserBundle, ForcedChooserWithoutAnEngineFolderWritesNothing)
     press("z");
     press("Return");
     EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
-    EXPECT_FALSE(fileExists(home.file("config")));
+    EXPECT_FALSE(fileExists(engineConfigFolder(home.path())));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
     expectNoOutputBeforeTheGame();
 }

@@ -17,7 +17,7 @@ class LauncherBundle : public ::testing::Test {
 protected:
     TemporaryFolder home;
 
-    std::string configFolder() const { return home.file("config"); }
+    std::string configFolder() const { return engineConfigFolder(home.path()); }
     std::string userFolder() const { return configFolder() + userSubfolder; }
     std::string controlsFile() const { return userFolder() + "/controls.ini"; }
     std::string recordFile() const { return home.file("engine-record"); }
@@ -35,7 +35,7 @@ protected:
         options.program = program;
         options.arguments = std::move(arguments);
         options.environment = {{"HOME", home.path()},
-                               {"XDG_CONFIG_HOME", configFolder()},
+                               {"XDG_CONFIG_HOME", home.file("config")},
                                {"STANDIN_ENGINE_RECORD", recordFile()}};
         // Without a display the chooser ends at once as if closed.
         options.unsetEnvironment = {"DISPLAY", "STANDIN_ENGINE_EXIT"};
@@ -71,7 +71,7 @@ TEST_F(LauncherBundle, GameModeHandsArgumentsUnchangedAndReturnsEngineStatus)
     options.program = game;
     options.arguments = {"P", "x", "-game", "/note"};
     options.environment = {{"HOME", home.path()},
-                           {"XDG_CONFIG_HOME", configFolder()},
+                           {"XDG_CONFIG_HOME", home.file("config")},
                            {"STANDIN_ENGINE_RECORD", recordFile()},
                            {"STANDIN_ENGINE_EXIT", "42"}};
     ProcessResult result = runProcess(options);

@@ -15,6 +15,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <libproc.h>
+#endif
 
 namespace {
 
@@ -151,6 +154,37 @@ void TemporaryFolder::giveTo(uid_t uid, gid_t gid) const
     std::string command = "chown -R " + std::to_string(uid) + ":" + std::to_string(gid) + " '" + path_ + "'";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("chown failed");
+}
+
+std::string engineConfigFolder(const std::string& home)
+{
+#ifdef __APPLE__
+    return home + "/Library/Application Support";
+#else
+    return home + "/config";
+#endif
+}
+
+double processCpuSeconds(pid_t pid)
+{
+#ifdef __APPLE__
+    proc_taskinfo info {};
+    if (proc_pidinfo(pid, PROC_PIDTASKINFO, 0, &info, sizeof info) != int(sizeof info))
+        return -1;
+    // Nanoseconds on x86-64 Macs.
+    return double(info.pti_total_user + info.pti_total_system) / 1e9;
+#else
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stol(field);
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+#endif
 }
 
 std::string readFile(const std::string& path)

@@ -56,6 +56,14 @@ private:
     std::string path_;
 };
 
+// The folder in which the stand-in engine makes COMPANY/PRODUCT, for a run
+// with this HOME and XDG_CONFIG_HOME set to HOME/config (macOS ignores the
+// latter and uses HOME/Library/Application Support).
+std::string engineConfigFolder(const std::string& home);
+
+// User and system CPU seconds that a running process has used so far.
+double processCpuSeconds(pid_t pid);
+
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);

@@ -11,7 +11,9 @@
 #include <FL/Fl_Radio_Button.H>
 #include <FL/Fl_Scroll.H>
 
+#ifndef __APPLE__
 #include "x_server.h"
+#endif
 
 #include <array>
 #include <cstdlib>
@@ -78,6 +80,7 @@ using Bounds = std::array<int, 4>;
 // private X server when none is given.
 void needDisplay()
 {
+#ifndef __APPLE__
     static std::unique_ptr<XServer> server;
     const char* display = std::getenv("DISPLAY");
     if ((display && *display) || server)
@@ -85,6 +88,7 @@ void needDisplay()
     server = std::make_unique<XServer>();
     ASSERT_TRUE(server->running()) << "Xvfb did not start";
     setenv("DISPLAY", server->display().c_str(), 1);
+#endif
 }
 
 } // namespace

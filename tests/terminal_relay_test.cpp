@@ -10,7 +10,11 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#ifdef __APPLE__
+#include <util.h>
+#else
 #include <pty.h>
+#endif
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -143,22 +147,7 @@ public:
         return -1;
     }
 
-    double cpuSeconds() const
-    {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        std::string field;
-        long userTicks = 0, systemTicks = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i == 14)
-                userTicks = std::stol(field);
-            if (i == 15)
-                systemTicks = std::stol(field);
-        }
-        return double(userTicks + systemTicks) / double(sysconf(_SC_CLK_TCK));
-    }
+    double cpuSeconds() const { return processCpuSeconds(pid); }
 
     pid_t pid = -1;
     int outputFd = -1;

@@ -40,7 +40,9 @@ XServer::XServer(bool resetsWithLastClient)
             break;
         number += c;
     }
-    close(report[0]);
+    // Kept open while the server runs: Xvfb may write its number again
+    // later, and a closed pipe then ends it with a fatal error.
+    report_ = report[0];
     if (number.empty())
         return;
     // The number comes before the server always accepts clients; wait for that.
@@ -67,4 +69,7 @@ void XServer::stop()
         waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
+    if (report_ >= 0)
+        close(report_);
+    report_ = -1;
 }

@@ -22,5 +22,6 @@ public:
 
 private:
     pid_t pid_ = -1;
+    int report_ = -1; // the read end of the server's -displayfd pipe
     std::string display_;
 };

@@ -3,6 +3,8 @@
 // Prints: round-trip microseconds (median), CPU seconds per 64 MiB one way,
 // one-way MB/s, and whether every byte arrived in order.
 
+#include "process_runner.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -23,20 +25,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stol(field);
-    return double(ticks) / double(sysconf(_SC_CLK_TCK));
-}
 
 bool readExactly(int fd, char* into, std::size_t count, int timeoutMs = 5000)
 {
@@ -73,8 +61,16 @@ void makeRaw(int fd)
 
 int main(int argc, char** argv)
 {
+    // --raw-terminal: the relay's terminal starts raw, as socat's "rawer"
+    // makes it, so that both pay the same line discipline.
+    bool rawTerminal = argc > 1 && std::strcmp(argv[1], "--raw-terminal") == 0;
+    if (rawTerminal) {
+        --argc;
+        ++argv;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s MEBIBYTES COMMAND... (DEVICE stands for the device path)\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--raw-terminal] MEBIBYTES COMMAND... (DEVICE stands for the device path)\n",
+                     argv[0]);
         return 2;
     }
     std::size_t size = std::size_t(std::stoul(argv[1])) << 20;
@@ -84,6 +80,8 @@ int main(int argc, char** argv)
         openpty(&deviceMaster, &deviceSlave, deviceName, nullptr, nullptr) != 0)
         return 1;
     makeRaw(deviceMaster);
+    if (rawTerminal)
+        makeRaw(terminalSlave);
 
     pid_t relay = fork();
     if (relay == 0) {
@@ -133,7 +131,7 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < size; ++i)
         payload[i] = char('!' + (i * 7 + i / 4093) % 90);
     std::string received(size, '\0');
-    double cpuBefore = cpuSeconds(relay);
+    double cpuBefore = processCpuSeconds(relay);
     auto start = Clock::now();
     std::thread writer([&] {
         std::size_t done = 0;
@@ -147,7 +145,7 @@ int main(int argc, char** argv)
     bool complete = readExactly(deviceMaster, received.data(), size, 10000);
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     writer.join();
-    double cpu = cpuSeconds(relay) - cpuBefore;
+    double cpu = processCpuSeconds(relay) - cpuBefore;
     bool intact = complete && received == payload;
 
     std::printf("%.1f %.4f %.1f %s\n", medianTrip, cpu * 64.0 / double(size >> 20), double(size) / 1e6 / seconds,

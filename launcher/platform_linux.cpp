@@ -2,10 +2,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
-#include <fcntl.h>
-#include <initializer_list>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <initializer_list>
 #include <unistd.h>
 
 void registerActivationObserver()

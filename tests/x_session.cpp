@@ -93,20 +93,24 @@ std::array<int, 4> XSession::geometry(const std::string& window) const
     return box;
 }
 
+bool XSession::xdotool(const std::string& arguments) const
+{
+    return shell("DISPLAY=" + display() + " xdotool " + arguments + " 2>/dev/null").first == 0;
+}
+
 bool XSession::pressKey(const std::string& window, const std::string& key) const
 {
-    return shell("DISPLAY=" + display() + " xdotool windowfocus --sync " + window + " key " + key + " 2>/dev/null")
-               .first == 0;
+    return xdotool("windowfocus --sync " + window + " key " + key);
 }
 
 bool XSession::holdKey(const std::string& key) const
 {
-    return shell("DISPLAY=" + display() + " xdotool keydown " + key + " 2>/dev/null").first == 0;
+    return xdotool("keydown " + key);
 }
 
 bool XSession::releaseKey(const std::string& key) const
 {
-    return shell("DISPLAY=" + display() + " xdotool keyup " + key + " 2>/dev/null").first == 0;
+    return xdotool("keyup " + key);
 }
 
 bool XSession::requestClose(const std::string& window) const

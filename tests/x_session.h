@@ -42,6 +42,8 @@ public:
 
 private:
     std::string run(const std::string& command) const;
+    // True when xdotool with these arguments succeeded.
+    bool xdotool(const std::string& arguments) const;
     XServer server_;
 };
 

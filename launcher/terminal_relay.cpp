@@ -1,14 +1,10 @@
-// Without this, macOS's select refuses descriptors at or past FD_SETSIZE.
-#ifdef __APPLE__
-#define _DARWIN_UNLIMITED_SELECT 1
-#endif
-
 #include "terminal_relay.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/select.h>
@@ -20,19 +16,31 @@
 
 namespace {
 
-// One buffer serves both directions; nothing is allocated while relaying.
-char relayBuffer[4096];
-
 constexpr int standardInput = 0;
 constexpr int standardOutput = 1;
 
+// One direction of the relay: bytes read from source that destination has
+// not taken yet. Each direction has its own, so that a destination that takes
+// nothing for a while never holds up the other one.
+struct RelayBuffer {
+    char bytes[4096];
+    std::size_t start = 0;
+    std::size_t end = 0;
+
+    bool isEmpty() const { return start == end; }
+};
+
+// Static, so nothing is allocated while relaying.
+RelayBuffer inputToDevice;
+RelayBuffer deviceToOutput;
+
 // Readiness sets as select reads them, but sized for the device descriptor,
 // which may lie past FD_SETSIZE: Linux's select takes any descriptor count,
-// and macOS's does with _DARWIN_UNLIMITED_SELECT. FD_SET would refuse (or
-// overrun) past the limit, so the bits are set here directly.
+// and macOS's does with _DARWIN_UNLIMITED_SELECT (set by the build). FD_SET
+// would refuse (or overrun) past the limit, so the bits are set here directly.
 using SetWord = std::remove_reference_t<decltype(std::declval<fd_set&>().fds_bits[0])>;
 constexpr int setWordBits = sizeof(SetWord) * CHAR_BIT;
-SetWord* readySet = nullptr;
+SetWord* readableSet = nullptr;
 SetWord* writableSet = nullptr;
 std::size_t setWords = 0;
 
@@ -40,7 +48,7 @@ void allocateSets(int highestDescriptor)
 {
     std::size_t minimumWords = sizeof(fd_set) / sizeof(SetWord);
     setWords = std::max(minimumWords, std::size_t(highestDescriptor) / setWordBits + 1);
-    readySet = new SetWord[setWords];
+    readableSet = new SetWord[setWords];
     writableSet = new SetWord[setWords];
 }
 
@@ -59,26 +67,41 @@ bool isInSet(const SetWord* set, int fd)
     return (set[fd / setWordBits] >> (fd % setWordBits)) & 1;
 }
 
-int waitForReadable(int first, int second)
+fd_set* asFdSet(SetWord* set)
 {
-    clearSet(readySet);
-    if (first >= 0)
-        addToSet(readySet, first);
-    if (second >= 0)
-        addToSet(readySet, second);
-    return select(std::max(first, second) + 1, reinterpret_cast<fd_set*>(readySet), nullptr, nullptr, nullptr);
+    return reinterpret_cast<fd_set*>(set);
 }
 
-// Standard input's settings as they were, put back if a signal ends the relay.
+bool isWritableNow(int fd)
+{
+    timeval noWait {};
+    clearSet(writableSet);
+    addToSet(writableSet, fd);
+    int ready;
+    do {
+        ready = select(fd + 1, nullptr, asFdSet(writableSet), nullptr, &noWait);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+// Standard input's settings as they were, put back however the relay ends.
 termios originalInputSettings;
 volatile sig_atomic_t inputSettingsSaved = 0;
 
-const int endingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
-
-void restoreInputAndEnd(int signalNumber)
+void restoreInput()
 {
     if (inputSettingsSaved)
         tcsetattr(standardInput, TCSANOW, &originalInputSettings);
+}
+
+// SIGPIPE too: a reader of standard output that goes away must not leave the
+// caller's terminal raw.
+const int endingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
+bool signalWasIgnored[sizeof endingSignals / sizeof endingSignals[0]];
+
+void restoreInputAndEnd(int signalNumber)
+{
+    restoreInput();
     // The handler was reset on entry: once this returns, the signal ends the
     // process as it would have without us, so the caller sees the same status.
     raise(signalNumber);
@@ -92,8 +115,28 @@ void restoreInputOnEndingSignals()
     sigemptyset(&action.sa_mask);
     for (int signalNumber : endingSignals)
         sigaddset(&action.sa_mask, signalNumber);
-    for (int signalNumber : endingSignals)
-        sigaction(signalNumber, &action, nullptr);
+    for (std::size_t i = 0; i < sizeof endingSignals / sizeof endingSignals[0]; ++i) {
+        struct sigaction current {};
+        sigaction(endingSignals[i], nullptr, &current);
+        // What the caller chose to ignore (nohup, trap '' HUP) stays ignored.
+        signalWasIgnored[i] = current.sa_handler == SIG_IGN;
+        if (!signalWasIgnored[i])
+            sigaction(endingSignals[i], &action, nullptr);
+    }
+}
+
+// The reader of standard output has gone: end as a filter does then, by
+// SIGPIPE, or with 1 where the caller ignores SIGPIPE.
+[[noreturn]] void endAsOutputGone()
+{
+    restoreInput();
+    struct sigaction current {};
+    sigaction(SIGPIPE, nullptr, &current);
+    if (current.sa_handler != SIG_IGN) {
+        signal(SIGPIPE, SIG_DFL);
+        raise(SIGPIPE);
+    }
+    _exit(1);
 }
 
 // Were 0, 1 or 2 closed, the device would take its number and the relay
@@ -111,70 +154,30 @@ void occupyClosedStandardStreams()
     }
 }
 
-// A regular file or a folder named by mistake must not be overwritten.
+// Only a character device: a disk, a file or a folder named by mistake would
+// be overwritten, and a FIFO or socket would be read back into itself.
 int openDevice(const char* path)
 {
     int device = open(path, O_RDWR);
     if (device < 0)
         return -1;
     struct stat info {};
-    if (fstat(device, &info) != 0 || S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) {
+    if (fstat(device, &info) != 0 || !S_ISCHR(info.st_mode)) {
         close(device);
         return -1;
     }
     return device;
 }
 
-// A terminal may take fewer bytes than offered; keep going until all are out.
-bool writeAll(int fd, const char* bytes, std::size_t count)
+// Both standard streams belong to the caller's open files, so they stay as
+// the caller made them; the device's description is our own, and never
+// blocking there is what lets a device that waits to write its echo back
+// still be read.
+void makeDeviceNonBlocking(int device)
 {
-    while (count > 0) {
-        ssize_t written = write(fd, bytes, count);
-        if (written > 0) {
-            bytes += written;
-            count -= static_cast<std::size_t>(written);
-        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A non-blocking descriptor handed down by the caller.
-            clearSet(writableSet);
-            addToSet(writableSet, fd);
-            select(fd + 1, nullptr, reinterpret_cast<fd_set*>(writableSet), nullptr, nullptr);
-        } else if (written == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool hasInputReady(int fd)
-{
-    timeval noWait {};
-    clearSet(readySet);
-    addToSet(readySet, fd);
-    int ready;
-    do {
-        ready = select(fd + 1, reinterpret_cast<fd_set*>(readySet), nullptr, nullptr, &noWait);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0;
-}
-
-// Copies what is ready on source to destination. False once the source has
-// reached its end or failed, or the destination no longer takes bytes, so
-// that the caller stops watching this direction.
-bool relayCopy(int source, int destination)
-{
-    for (;;) {
-        ssize_t count = read(source, relayBuffer, sizeof relayBuffer);
-        if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
-        if (count <= 0)
-            return false;
-        if (!writeAll(destination, relayBuffer, static_cast<std::size_t>(count)))
-            return false;
-        // A full buffer may mean more is pending; read on only if it is
-        // already there, so the other direction is never held up.
-        if (count < static_cast<ssize_t>(sizeof relayBuffer) || !hasInputReady(source))
-            return true;
-    }
+    int flags = fcntl(device, F_GETFL);
+    if (flags >= 0)
+        fcntl(device, F_SETFL, flags | O_NONBLOCK);
 }
 
 void configureTerminals(int device)
@@ -194,33 +197,134 @@ void configureTerminals(int device)
     tcsetattr(device, TCSANOW, &settings);
 }
 
-[[noreturn]] void relayForever(int device)
+bool isTransient(int error)
+{
+    return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
+}
+
+enum class Outcome { Moved, Nothing, Ended };
+
+Outcome fill(RelayBuffer& buffer, int source)
+{
+    ssize_t count = read(source, buffer.bytes, sizeof buffer.bytes);
+    if (count > 0) {
+        buffer.start = 0;
+        buffer.end = static_cast<std::size_t>(count);
+        return Outcome::Moved;
+    }
+    return count < 0 && isTransient(errno) ? Outcome::Nothing : Outcome::Ended;
+}
+
+// Writes what the destination takes now. A blocking standard output is only
+// written once select calls it writable, and then at most PIPE_BUF bytes,
+// which a writable pipe takes whole without waiting.
+Outcome drain(RelayBuffer& buffer, int destination, std::size_t largestWrite)
+{
+    while (!buffer.isEmpty()) {
+        std::size_t count = std::min(buffer.end - buffer.start, largestWrite);
+        ssize_t written = write(destination, buffer.bytes + buffer.start, count);
+        if (written > 0) {
+            buffer.start += static_cast<std::size_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return Outcome::Nothing;
+        } else {
+            return Outcome::Ended;
+        }
+        if (largestWrite < sizeof buffer.bytes && !buffer.isEmpty() && !isWritableNow(destination))
+            return Outcome::Nothing;
+    }
+    return Outcome::Moved;
+}
+
+// Whether standard input ending means the caller's terminal has gone, with
+// standard output on that same terminal: then nothing typed or shown can
+// reach anyone any more.
+bool callerTerminalGone()
+{
+    if (!inputSettingsSaved)
+        return false;
+    struct stat input {}, output {};
+    if (fstat(standardInput, &input) != 0 || fstat(standardOutput, &output) != 0)
+        return false;
+    if (!S_ISCHR(output.st_mode) || input.st_rdev != output.st_rdev)
+        return false;
+    termios settings {};
+    return tcgetattr(standardOutput, &settings) != 0;
+}
+
+// The device has hung up or failed for good: what it said last still goes
+// out, then the relay ends.
+[[noreturn]] void endAsDeviceGone()
+{
+    while (!deviceToOutput.isEmpty()) {
+        if (!isWritableNow(standardOutput)) {
+            clearSet(writableSet);
+            addToSet(writableSet, standardOutput);
+            select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, nullptr);
+        }
+        if (drain(deviceToOutput, standardOutput, PIPE_BUF) == Outcome::Ended)
+            endAsOutputGone();
+    }
+    restoreInput();
+    _exit(0);
+}
+
+[[noreturn]] void relayUntilEnded(int device)
 {
     bool inputOpen = true;
-    bool deviceOpen = true;
+    int highest = std::max(device, standardOutput);
     for (;;) {
-        if (!inputOpen && !deviceOpen) {
-            // Nothing left to relay: wait for the end from outside, idle.
-            pause();
-            continue;
+        clearSet(readableSet);
+        clearSet(writableSet);
+        // Read a source only into an empty buffer, and wait for a
+        // destination only while it has bytes to take.
+        if (inputOpen && inputToDevice.isEmpty())
+            addToSet(readableSet, standardInput);
+        if (deviceToOutput.isEmpty())
+            addToSet(readableSet, device);
+        if (!inputToDevice.isEmpty())
+            addToSet(writableSet, device);
+        if (!deviceToOutput.isEmpty())
+            addToSet(writableSet, standardOutput);
+        if (select(highest + 1, asFdSet(readableSet), asFdSet(writableSet), nullptr, nullptr) < 0) {
+            // A signal or the like: the sets say nothing, so wait again
+            // rather than read a side that may have nothing.
+            if (isTransient(errno))
+                continue;
+            restoreInput();
+            _exit(1);
         }
-        int watchedInput = inputOpen ? standardInput : -1;
-        int watchedDevice = deviceOpen ? device : -1;
-        // After a failed wait (a signal) the set says nothing: wait again
-        // rather than read a side that may have nothing.
-        if (waitForReadable(watchedInput, watchedDevice) < 0) {
-            if (errno == EBADF) {
-                inputOpen = inputOpen && fcntl(standardInput, F_GETFD) >= 0;
-                deviceOpen = deviceOpen && fcntl(device, F_GETFD) >= 0;
+        bool inputReadable = isInSet(readableSet, standardInput);
+        bool deviceReadable = isInSet(readableSet, device);
+        bool deviceWritable = isInSet(writableSet, device);
+        bool outputWritable = isInSet(writableSet, standardOutput);
+
+        // Standard input first when both sides have something.
+        if (inputReadable) {
+            Outcome read = fill(inputToDevice, standardInput);
+            if (read == Outcome::Ended) {
+                // Neither its end nor its failure ends the relay while the
+                // device still talks, unless the caller's terminal has gone.
+                inputOpen = false;
+                if (callerTerminalGone())
+                    endAsOutputGone();
             }
-            continue;
+            deviceWritable = deviceWritable || read == Outcome::Moved;
         }
-        bool inputReady = inputOpen && isInSet(readySet, standardInput);
-        bool deviceReady = deviceOpen && isInSet(readySet, device);
-        if (inputReady)
-            inputOpen = relayCopy(standardInput, device);
-        if (deviceReady)
-            deviceOpen = relayCopy(device, standardOutput);
+        if (deviceWritable && drain(inputToDevice, device, sizeof inputToDevice.bytes) == Outcome::Ended)
+            endAsDeviceGone();
+
+        if (deviceReadable) {
+            Outcome read = fill(deviceToOutput, device);
+            if (read == Outcome::Ended)
+                endAsDeviceGone();
+            if (read == Outcome::Moved)
+                outputWritable = outputWritable || isWritableNow(standardOutput);
+        }
+        if (outputWritable && drain(deviceToOutput, standardOutput, PIPE_BUF) == Outcome::Ended)
+            endAsOutputGone();
     }
 }
 
@@ -236,9 +340,12 @@ int runTtyRelay(int argc, char** argv)
     int device = openDevice(devicePath);
     if (device < 0)
         return 1;
-    allocateSets(device);
+    allocateSets(std::max(device, standardOutput));
 
     configureTerminals(device);
-    writeAll(device, "\n", 1);
-    relayForever(device);
+    makeDeviceNonBlocking(device);
+    // The newline is the first byte the device gets, before anything typed.
+    inputToDevice.bytes[0] = '\n';
+    inputToDevice.end = 1;
+    relayUntilEnded(device);
 }

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <poll.h>
 #ifdef __APPLE__
 #include <util.h>
 #else
@@ -28,6 +27,13 @@ namespace {
 
 const std::string game = std::string(GAME_BUNDLE) + "/Contents/MacOS/Game";
 
+// So that a relay or helper started later holds no end of the test's own:
+// a device or pipe held open there would never hang up or lose its reader.
+void keepFromChildren(int fd)
+{
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
 struct PseudoTerminal {
     int master = -1;
     int slave = -1;
@@ -39,6 +45,8 @@ struct PseudoTerminal {
         if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
             throw std::runtime_error("openpty failed");
         slavePath = name;
+        keepFromChildren(master);
+        keepFromChildren(slave);
     }
     ~PseudoTerminal()
     {
@@ -59,6 +67,8 @@ struct InputPipe {
             throw std::runtime_error("pipe failed");
         readEnd = ends[0];
         writeEnd = ends[1];
+        keepFromChildren(readEnd);
+        keepFromChildren(writeEnd);
     }
     ~InputPipe()
     {
@@ -87,6 +97,8 @@ struct RelaySetup {
     int occupiedDescriptors = 0;
     // A standard stream (0 or 1) closed when the relay starts.
     int closedStream = -1;
+    // A signal the caller ignores, as nohup or trap '' does.
+    int ignoredSignal = 0;
 };
 
 // The relay as a child process: stdin from inputFd, stdout into a pipe the
@@ -98,6 +110,7 @@ public:
         int output[2];
         if (pipe(output) != 0)
             throw std::runtime_error("pipe failed");
+        keepFromChildren(output[0]);
         pid = fork();
         if (pid == 0) {
             if (setup.controllingTerminal >= 0) {
@@ -113,6 +126,8 @@ public:
                     _exit(125);
             if (setup.closedStream >= 0)
                 close(setup.closedStream);
+            if (setup.ignoredSignal != 0)
+                signal(setup.ignoredSignal, SIG_IGN);
             std::vector<char*> argv;
             for (auto& argument : arguments)
                 argv.push_back(argument.data());
@@ -164,8 +179,12 @@ std::string readBytes(int fd, std::size_t count, double seconds = 20)
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        pollfd ready = {fd, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+        // select, not poll: macOS's poll refuses devices.
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(fd, &readable);
+        timeval limit {static_cast<time_t>(left.count() / 1000), static_cast<suseconds_t>(left.count() % 1000 * 1000)};
+        if (select(fd + 1, &readable, nullptr, nullptr, &limit) <= 0)
             continue;
         ssize_t got = read(fd, chunk, std::min(sizeof chunk, count - data.size()));
         if (got > 0)
@@ -176,15 +195,25 @@ std::string readBytes(int fd, std::size_t count, double seconds = 20)
     return data;
 }
 
-void writeBytes(int fd, const std::string& data)
+// Writes all of data; on a non-blocking descriptor, gives up when it takes
+// nothing for the given seconds.
+void writeBytes(int fd, const std::string& data, double seconds = 20)
 {
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t written = write(fd, data.data() + done, data.size() - done);
-        if (written > 0)
+        if (written > 0) {
             done += static_cast<std::size_t>(written);
-        else if (errno != EINTR && errno != EAGAIN)
+        } else if (errno == EAGAIN) {
+            fd_set writable;
+            FD_ZERO(&writable);
+            FD_SET(fd, &writable);
+            timeval limit {static_cast<time_t>(seconds), 0};
+            if (select(fd + 1, nullptr, &writable, nullptr, &limit) == 0)
+                return;
+        } else if (errno != EINTR) {
             return;
+        }
     }
 }
 
@@ -237,6 +266,43 @@ TEST(TerminalRelay, MegabyteEachWayAtOnceArrivesWholeAndInOrder)
     EXPECT_TRUE(receivedOnOutput == fromDevice);
 }
 
+// A device that echoes as a serial console does: it reads a chunk and writes
+// it back before it reads on, so it stops reading while its echo is not taken.
+TEST(TerminalRelay, EchoingDeviceTakesAMegabytePasteWhole)
+{
+    PseudoTerminal device;
+    InputPipe input;
+    Relay relay(input.readEnd, {"P", "-tty", device.slavePath});
+    input.closeReadEnd();
+
+    const std::size_t size = 1 << 20;
+    std::string paste = printablePattern(size, 7);
+    // Non-blocking, so that a stalled relay fails the test instead of hanging it.
+    fcntl(device.master, F_SETFL, O_NONBLOCK);
+    std::thread echo([&] {
+        std::size_t echoed = 0;
+        while (echoed < 1 + size) {
+            std::string chunk = readBytes(device.master, std::min<std::size_t>(4096, 1 + size - echoed), 5);
+            if (chunk.empty())
+                return;
+            writeBytes(device.master, chunk, 5);
+            echoed += chunk.size();
+        }
+    });
+    std::thread paster([&] { writeBytes(input.writeEnd, paste); });
+    std::string output = readBytes(relay.outputFd, 1 + size, 30);
+    if (output.size() != 1 + size) {
+        // Stalled: free the paster's write (EPIPE) rather than hang.
+        signal(SIGPIPE, SIG_IGN);
+        kill(relay.pid, SIGKILL);
+        relay.waitForExit(5);
+    }
+    paster.join();
+    echo.join();
+    EXPECT_EQ(output.size(), 1 + size);
+    EXPECT_TRUE(output == "\n" + paste);
+}
+
 TEST(TerminalRelay, InterruptTypedOnTerminalInputIsRelayedNotRaised)
 {
     PseudoTerminal terminal;
@@ -272,7 +338,9 @@ TEST(TerminalRelay, UnopenableOrNonDevicePathEndsWithOneAndChangesNothing)
 {
     TemporaryFolder folder;
     writeFile(folder.file("notes.txt"), "keep me");
-    for (const std::string& path : {std::string("/nonexistent/device"), folder.file("notes.txt"), folder.path()}) {
+    ASSERT_EQ(mkfifo(folder.file("fifo").c_str(), 0600), 0);
+    for (const std::string& path :
+         {std::string("/nonexistent/device"), folder.file("notes.txt"), folder.path(), folder.file("fifo")}) {
         SCOPED_TRACE(path);
         PseudoTerminal terminal;
         termios before {};
@@ -327,6 +395,60 @@ TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
         termios after {};
         ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
         EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+    }
+}
+
+TEST(TerminalRelay, SignalIgnoredByTheCallerStaysIgnored)
+{
+    PseudoTerminal terminal;
+    PseudoTerminal device;
+    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {terminal.slave, "", 0, -1, SIGHUP});
+    ASSERT_EQ(readBytes(device.master, 1), "\n");
+    kill(relay.pid, SIGHUP);
+    EXPECT_EQ(relay.waitForExit(0.3), -1) << "nohup did not hold";
+    writeBytes(device.master, "alive");
+    EXPECT_EQ(readBytes(relay.outputFd, 5, 5), "alive");
+}
+
+// Nothing more can be relayed: the relay ends by itself, with the caller's
+// terminal as it was.
+TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
+{
+    for (bool deviceHangsUp : {true, false}) {
+        SCOPED_TRACE(deviceHangsUp ? "device hung up" : "output closed");
+        PseudoTerminal terminal;
+        PseudoTerminal device;
+        termios before {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+        // The device is another session's terminal, so its hang-up sends
+        // the relay no signal.
+        pid_t owner = fork();
+        if (owner == 0) {
+            close(device.master);
+            setsid();
+            ioctl(device.slave, TIOCSCTTY, 0);
+            pause();
+            _exit(0);
+        }
+        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {terminal.slave, "", 0, -1});
+        ASSERT_EQ(readBytes(device.master, 1), "\n");
+        writeBytes(device.master, "last words");
+        if (deviceHangsUp) {
+            EXPECT_EQ(readBytes(relay.outputFd, 10, 5), "last words");
+            close(device.master);
+            device.master = -1;
+            EXPECT_EQ(relay.waitForExit(10), 0);
+        } else {
+            close(relay.outputFd);
+            relay.outputFd = -1;
+            writeBytes(device.master, "unheard");
+            EXPECT_EQ(relay.waitForExit(10), 128 + SIGPIPE);
+        }
+        termios after {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+        EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+        kill(owner, SIGKILL);
+        waitpid(owner, nullptr, 0);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "control_schemes.h"
 #include "launcher/engine_interface.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -88,13 +90,17 @@ enum class Replacement { Done, NoTemporaryFile, Failed };
 
 // The file must be complete before it appears under its real name: a
 // truncated controls.ini would pass the first-run test for ever.
-Replacement replaceFile(const std::string& path, const std::string& contents, mode_t mode)
+Replacement replaceFile(const std::string& path, const std::string& contents, const struct stat* existing)
 {
     std::string temporaryPath = path + ".XXXXXX";
     int fd = mkstemp(temporaryPath.data());
     if (fd < 0)
         return Replacement::NoTemporaryFile;
-    bool written = fchmod(fd, mode) == 0 && writeAllAt(fd, contents) && fsync(fd) == 0;
+    mode_t mode = existing ? existing->st_mode & 0777 : newFileMode();
+    // Root replacing another user's file must not take it from them.
+    bool owned = !existing || (existing->st_uid == geteuid() && existing->st_gid == getegid()) ||
+                 fchown(fd, existing->st_uid, existing->st_gid) == 0;
+    bool written = owned && fchmod(fd, mode) == 0 && writeAllAt(fd, contents) && fsync(fd) == 0;
     bool closed = close(fd) == 0;
     if (!written || !closed || std::rename(temporaryPath.c_str(), path.c_str()) != 0) {
         unlink(temporaryPath.c_str());
@@ -127,6 +133,31 @@ void rewriteInPlace(const std::string& path, const std::string& contents)
     close(fd);
 }
 
+bool isInGroup(gid_t group)
+{
+    if (group == getegid())
+        return true;
+    int count = getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    count = getgroups(count, groups.data());
+    return count > 0 && std::find(groups.begin(), groups.begin() + count, group) != groups.begin() + count;
+}
+
+// Whether the player has left this file writable. access() alone would let
+// root change a file made read-only, so the permission bits decide for root
+// as well: root stands in for the owner.
+bool mayChange(const std::string& path, const struct stat& info)
+{
+    if (!S_ISREG(info.st_mode) || access(path.c_str(), W_OK) != 0)
+        return false;
+    if (geteuid() != 0)
+        return true;
+    return (info.st_mode & S_IWUSR) || ((info.st_mode & S_IWGRP) && isInGroup(info.st_gid)) ||
+           (info.st_mode & S_IWOTH);
+}
+
 } // namespace
 
 const char* controlsKeyName(const char* label)
@@ -154,9 +185,8 @@ void writeControlsFile(int scheme)
     // write (made read-only, say) is left alone, as fopen would have.
     struct stat existing {};
     bool exists = stat(path.c_str(), &existing) == 0;
-    if (exists && (!S_ISREG(existing.st_mode) || access(path.c_str(), W_OK) != 0))
+    if (exists && !mayChange(path, existing))
         return;
-    mode_t mode = exists ? existing.st_mode & 0777 : newFileMode();
-    if (replaceFile(path, contents, mode) == Replacement::NoTemporaryFile && exists)
+    if (replaceFile(path, contents, exists ? &existing : nullptr) == Replacement::NoTemporaryFile && exists)
         rewriteInPlace(path, contents);
 }

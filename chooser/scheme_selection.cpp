@@ -73,6 +73,9 @@ int layOutColumn()
         button->resize(button->x(), y + 56, button->w(), button->h());
         Fl_Widget* panel = s.schemePanel[i];
         panel->resize(panel->x(), y + 84, panel->w(), visible);
+        // A panel is a window of its own: X has no empty pixmap for it.
+        if (visible == 0)
+            panel->hide();
         y += visible + 48;
     }
     return y;
@@ -178,7 +181,8 @@ void expandStep(void*)
     long selected = static_cast<long>(s.selectedScheme);
     updatePanelRanges(selected);
     int columnHeight = layOutColumn();
-    s.schemePanel[selected]->show();
+    if (s.schemePanel[selected]->h() > 0)
+        s.schemePanel[selected]->show();
 
     // The window grows to fit and never shrinks.
     int height = columnHeight + 52;

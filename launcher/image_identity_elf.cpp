@@ -14,13 +14,16 @@ std::size_t alignUp(std::size_t value, std::size_t alignment)
     return (value + alignment - 1) / alignment * alignment;
 }
 
-// Whether [address, address + size) lies inside a loaded segment's file bytes.
+// Whether [address, address + size) lies inside a loaded segment's file bytes;
+// no sum is formed, so a size near the top of the range cannot wrap.
 bool isMapped(const ElfW(Phdr)* headers, int count, ElfW(Addr) address, std::size_t size)
 {
     for (int i = 0; i < count; ++i) {
         const ElfW(Phdr)& segment = headers[i];
-        if (segment.p_type == PT_LOAD && address >= segment.p_vaddr &&
-            address + size <= segment.p_vaddr + segment.p_filesz)
+        if (segment.p_type != PT_LOAD || address < segment.p_vaddr)
+            continue;
+        ElfW(Addr) start = address - segment.p_vaddr;
+        if (start <= segment.p_filesz && size <= segment.p_filesz - start)
             return true;
     }
     return false;
@@ -33,17 +36,21 @@ std::size_t buildIdIn(const unsigned char* notes, std::size_t size, std::size_t 
     while (offset + sizeof(ElfW(Nhdr)) <= size) {
         ElfW(Nhdr) note;
         std::memcpy(&note, notes + offset, sizeof note);
+        // As glibc and readelf lay notes out: the descriptor at the aligned
+        // end of header and name, which for 8-aligned notes is not the header
+        // plus the aligned name. Both sizes are 32 bits, so nothing wraps.
         std::size_t name = offset + sizeof note;
-        std::size_t description = name + alignUp(note.n_namesz, alignment);
-        std::size_t next = description + alignUp(note.n_descsz, alignment);
-        if (description > size || next > size || next <= offset)
+        std::size_t description = alignUp(name + note.n_namesz, alignment);
+        // The last note's padding may lie past the segment's end.
+        std::size_t end = description + note.n_descsz;
+        if (description > size || end > size)
             return 0;
         if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(notes + name, "GNU", 4) == 0 &&
             note.n_descsz > 0) {
             *identity = notes + description;
             return note.n_descsz;
         }
-        offset = next;
+        offset = alignUp(end, alignment);
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
@@ -40,13 +41,71 @@ int endOnLostDisplay(Display*)
     _exit(1);
 }
 
+// Xlib's default handler prints and exits on any protocol error, such as a
+// drawable of a window just closed; none of them is worth ending the chooser.
+int ignoreProtocolError(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
+bool displayTried = false;
+
+// Xlib prints why a display refused us (no authorization, say); we print
+// nothing. Single-threaded here, so standard error may be moved aside: into
+// a pipe, which tells whether Xlib had anything to say.
+Display* openDisplayQuietly(bool* refused)
+{
+    int savedError = dup(STDERR_FILENO);
+    int said[2] = {-1, -1};
+    if (savedError >= 0 && pipe(said) == 0) {
+        // Xlib's message must never wait for a reader.
+        fcntl(said[1], F_SETFL, O_NONBLOCK);
+        dup2(said[1], STDERR_FILENO);
+        close(said[1]);
+    }
+    Display* opened = XOpenDisplay(nullptr);
+    if (savedError >= 0) {
+        dup2(savedError, STDERR_FILENO);
+        close(savedError);
+    }
+    if (said[0] >= 0) {
+        fcntl(said[0], F_SETFL, O_NONBLOCK);
+        char byte;
+        *refused = read(said[0], &byte, 1) > 0;
+        close(said[0]);
+    }
+    return opened;
+}
+
+// A server that resets when its last client leaves takes no connection
+// during the reset and says nothing; one that refuses us says why.
+Display* connectToDisplay()
+{
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name)
+        return nullptr;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        bool refused = false;
+        if (Display* opened = openDisplayQuietly(&refused))
+            return opened;
+        if (refused)
+            break;
+        usleep(20000);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool openDisplay()
 {
-    if (!display) {
+    // Once per process: a display that refused us will not take us later,
+    // and Xlib would say so again.
+    if (!displayTried) {
+        displayTried = true;
         XSetIOErrorHandler(endOnLostDisplay);
-        display = XOpenDisplay(nullptr);
+        XSetErrorHandler(ignoreProtocolError);
+        display = connectToDisplay();
         // The game that this process may become must not inherit it.
         if (display)
             fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);

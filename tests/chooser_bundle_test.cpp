@@ -19,10 +19,14 @@ const std::string crossGlyph = "173,212,255";
 // HOME; the stand-in engine records what it was handed.
 class ChooserBundle : public ::testing::Test {
 protected:
-    explicit ChooserBundle(bool serverResetsWithLastClient = false) : x(serverResetsWithLastClient) {}
+    // withCookie: the server asks for a cookie that the bundle is not given.
+    explicit ChooserBundle(XServerOptions options = {}, bool withCookie = false)
+        : x(withCookie ? XServerOptions {false, {}, home.file("cookie")} : options)
+    {
+    }
 
-    XSession x;
     TemporaryFolder home;
+    XSession x;
     std::unique_ptr<BackgroundProcess> process;
     std::string window;
 
@@ -40,7 +44,7 @@ protected:
                                                               {"HOME", home.path()},
                                                               {"XDG_CONFIG_HOME", home.file("config")},
                                                               {"STANDIN_ENGINE_RECORD", recordFile()}},
-            std::vector<std::string> {"STANDIN_ENGINE_EXIT"}, home.file("stdout"), home.file("stderr"));
+            std::vector<std::string> {"STANDIN_ENGINE_EXIT", "XAUTHORITY"}, home.file("stdout"), home.file("stderr"));
     }
 
     void startAndFindWindow(std::vector<std::string> arguments = {"P"}, const std::string& program = game)
@@ -72,7 +76,18 @@ protected:
 // Xvfb's default: the server resets whenever its last client leaves.
 class ChooserOnResettingServer : public ChooserBundle {
 protected:
-    ChooserOnResettingServer() : ChooserBundle(true) {}
+    ChooserOnResettingServer() : ChooserBundle({true, {}, ""}) {}
+};
+
+// As some VNC and remote servers are.
+class ChooserWithoutDoubleBuffer : public ChooserBundle {
+protected:
+    ChooserWithoutDoubleBuffer() : ChooserBundle({false, {"-extension", "DOUBLE-BUFFER"}, ""}) {}
+};
+
+class ChooserOnAuthorizingServer : public ChooserBundle {
+protected:
+    ChooserOnAuthorizingServer() : ChooserBundle({}, true) {}
 };
 
 using Arguments = std::vector<std::string>;
@@ -186,6 +201,46 @@ TEST_F(ChooserBundle, LostDisplayEndsWithOneAndPrintsNothing)
 {
     startAndFindWindow();
     x.stopServer();
+    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(readFile(home.file("stdout")), "");
+    expectNoOutputBeforeTheGame();
+    EXPECT_FALSE(fileExists(recordFile()));
+}
+
+TEST_F(ChooserWithoutDoubleBuffer, DownThenReturnWritesWasdAndPrintsNothing)
+{
+    startAndFindWindow();
+    press("Down");
+    EXPECT_TRUE(waitUntil([&] { return windowHeight() == 308; })) << "height " << windowHeight();
+    EXPECT_TRUE(pixelBecomes(117 + 300, 84 + 64 + 12, triangleGlyph));
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+    expectNoOutputBeforeTheGame();
+}
+
+// The panel's window may go while it still draws; X's complaints about that
+// are no reason to print or to end otherwise.
+TEST_F(ChooserBundle, ClosedWhileAPanelOpensEndsWithOneAndPrintsNothing)
+{
+    for (int delay : {0, 20, 60, 120, 250}) {
+        SCOPED_TRACE("closed " + std::to_string(delay) + " ms after Down");
+        startAndFindWindow();
+        press("Down");
+        usleep(useconds_t(delay) * 1000);
+        ASSERT_TRUE(x.requestClose(window));
+        EXPECT_EQ(process->waitForExit(15), 1);
+        EXPECT_EQ(readFile(home.file("stdout")), "");
+        expectNoOutputBeforeTheGame();
+        EXPECT_FALSE(fileExists(controlsFile()));
+    }
+}
+
+// A display that refuses the bundle is no display: a first start ends as a
+// closed chooser would, without a word from Xlib.
+TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
+{
+    start({"P"});
     EXPECT_EQ(process->waitForExit(15), 1);
     EXPECT_EQ(readFile(home.file("stdout")), "");
     expectNoOutputBeforeTheGame();

@@ -175,6 +175,29 @@ TEST_F(ControlsFile, ExistingFileKeepsItsPermissionsAndAReadOnlyOneIsLeftAlone)
     EXPECT_EQ(info.st_mode & 0777, 0444u);
 }
 
+// Root may write anything, so the permission bits are what the player said.
+TEST_F(ControlsFile, AsRootReadOnlyIsLeftAloneAndAnotherUsersFileStaysTheirs)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "runs as root only";
+    makeUserFolderWith("old=file\n");
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0444), 0);
+    ASSERT_EQ(inChild([] {}, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), "old=file\n");
+
+    auto [uid, gid] = unprivilegedUser();
+    ASSERT_NE(uid, 0u);
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0640), 0);
+    ASSERT_EQ(chown(controlsFile().c_str(), uid, gid), 0);
+    ASSERT_EQ(inChild([] {}, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+    struct stat info {};
+    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, uid);
+    EXPECT_EQ(info.st_gid, gid);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
 TEST_F(ControlsFile, LinkKeepsPointingAtTheFileItNamesWhichIsReplaced)
 {
     makeUserFolderWith("");

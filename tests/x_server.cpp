@@ -6,11 +6,54 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <cstdlib>
+#include <string>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
-XServer::XServer(bool resetsWithLastClient)
+namespace {
+
+// An Xauthority file with one MIT-MAGIC-COOKIE-1 for every display.
+bool writeCookieFile(const std::string& path)
 {
+    auto field = [](const std::string& bytes) {
+        return std::string {char(bytes.size() >> 8), char(bytes.size() & 0xff)} + bytes;
+    };
+    std::string entry = std::string("\xff\xff", 2) + field("") + field("") + field("MIT-MAGIC-COOKIE-1") +
+                        field("0123456789abcdef");
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    bool written = fd >= 0 && write(fd, entry.data(), entry.size()) == ssize_t(entry.size());
+    if (fd >= 0)
+        close(fd);
+    return written;
+}
+
+Display* openWithCookie(const std::string& name, const std::string& cookieFile)
+{
+    if (cookieFile.empty())
+        return XOpenDisplay(name.c_str());
+    setenv("XAUTHORITY", cookieFile.c_str(), 1);
+    Display* connection = XOpenDisplay(name.c_str());
+    unsetenv("XAUTHORITY");
+    return connection;
+}
+
+} // namespace
+
+XServer::XServer(const XServerOptions& options)
+{
+    if (!options.authorizationFile.empty() && !writeCookieFile(options.authorizationFile))
+        return;
+    std::vector<std::string> arguments = {"Xvfb", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+    if (!options.resetsWithLastClient)
+        arguments.push_back("-noreset");
+    if (!options.authorizationFile.empty()) {
+        arguments.push_back("-auth");
+        arguments.push_back(options.authorizationFile);
+    }
+    arguments.insert(arguments.end(), options.extraArguments.begin(), options.extraArguments.end());
+
     int report[2];
     if (pipe(report) != 0)
         return;
@@ -21,9 +64,13 @@ XServer::XServer(bool resetsWithLastClient)
         dup2(quiet, 0);
         dup2(quiet, 1);
         dup2(quiet, 2);
-        std::string fd = std::to_string(report[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               resetsWithLastClient ? static_cast<char*>(nullptr) : "-noreset", static_cast<char*>(nullptr));
+        arguments.push_back("-displayfd");
+        arguments.push_back(std::to_string(report[1]));
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execvp("Xvfb", argv.data());
         _exit(127);
     }
     close(report[1]);
@@ -48,7 +95,7 @@ XServer::XServer(bool resetsWithLastClient)
     // The number comes before the server always accepts clients; wait for that.
     std::string name = ":" + number;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (Display* connection = XOpenDisplay(name.c_str())) {
+        if (Display* connection = openWithCookie(name, options.authorizationFile)) {
             XCloseDisplay(connection);
             display_ = name;
             return;

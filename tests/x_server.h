@@ -5,12 +5,22 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
+
+struct XServerOptions {
+    // As Xvfb and a bare Xorg do by default, the server starts afresh
+    // whenever its last client disconnects.
+    bool resetsWithLastClient = false;
+    // Such as "-extension" "DOUBLE-BUFFER", for servers that lack one.
+    std::vector<std::string> extraArguments;
+    // When set, the server asks for this cookie (-auth); the server is
+    // ready once a client holding it connects.
+    std::string authorizationFile;
+};
 
 class XServer {
 public:
-    // resetsWithLastClient: as Xvfb and a bare Xorg do by default, the server
-    // starts afresh whenever its last client disconnects.
-    explicit XServer(bool resetsWithLastClient = false);
+    explicit XServer(const XServerOptions& options = {});
     ~XServer();
     // Ends the server now; its clients lose their connections.
     void stop();

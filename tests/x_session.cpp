@@ -40,7 +40,7 @@ std::pair<int, std::string> shell(const std::string& command)
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-XSession::XSession(bool resetsWithLastClient) : server_(resetsWithLastClient) {}
+XSession::XSession(const XServerOptions& options) : server_(options) {}
 
 std::string XSession::run(const std::string& command) const
 {

@@ -20,7 +20,7 @@ std::pair<int, std::string> shell(const std::string& command);
 
 class XSession {
 public:
-    explicit XSession(bool resetsWithLastClient = false);
+    explicit XSession(const XServerOptions& options = {});
     bool ready() const { return server_.running(); }
     void stopServer() { server_.stop(); }
     const std::string& display() const { return server_.display(); }

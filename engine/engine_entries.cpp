@@ -7,16 +7,18 @@
 
 #ifdef __APPLE__
 
-// Mach-O linkers place sections only in order (LLVM's has no -segaddr), so
-// the routines share one section whose start is known only after a first
-// link: ENGINE_ENTRY_PADDING, from that link, moves them onto the offsets.
-// Each routine is a five-byte jump to its body; the gaps between them are
-// fixed.
-#ifdef ENGINE_ENTRY_PADDING_HEADER
-#include ENGINE_ENTRY_PADDING_HEADER
-#endif
+// Mach-O linkers place sections only in order (LLVM's has no -segaddr), and
+// Apple's lays __TEXT out from the segment's end, LLVM's from its start. So
+// the routines share one section between two paddings that the build finds
+// by linking until they sit on their offsets: ENGINE_ENTRY_PADDING before
+// them moves them in a front-laid segment, ENGINE_ENTRY_TAIL after them in
+// an end-laid one. Each routine is a five-byte jump to its body; the gaps
+// between them are fixed.
 #ifndef ENGINE_ENTRY_PADDING
 #define ENGINE_ENTRY_PADDING 0
+#endif
+#ifndef ENGINE_ENTRY_TAIL
+#define ENGINE_ENTRY_TAIL 0
 #endif
 #define STANDIN_TEXT_OF(value) #value
 #define STANDIN_TEXT(value) STANDIN_TEXT_OF(value)
@@ -37,6 +39,7 @@ asm(".section __TEXT,__engine_entries,regular,pure_instructions\n"
     ".private_extern _enginePrepare\n"
     "_enginePrepare:\n"
     "    jmp _standinPrepare\n"
+    ".space " STANDIN_TEXT(ENGINE_ENTRY_TAIL) ", 0xcc\n"
     ".text\n");
 
 #else

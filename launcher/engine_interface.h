@@ -3,6 +3,7 @@
 // How the launcher reaches the engine library: its exported entry point and
 // three internal routines found at fixed offsets from its load address.
 
+#include <cstddef>
 #include <cstdint>
 
 extern "C" int PlayerMain(int argc, const char** argv);

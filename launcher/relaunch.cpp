@@ -2,6 +2,7 @@
 
 #include "platform.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <unistd.h>
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks how the demo bundle is put together: its Info.plist, what the
 # executable links, where the engine's internal routines sit, and how the
-# engine is found. Reads ELF on Linux and Mach-O on macOS.
+# engine is found. Reads ELF, and Mach-O: on macOS with Apple's tools, on
+# Linux (a cross-built bundle) with LLVM's.
 set -u
 bundle=$1
 game=$bundle/Contents/MacOS/Game
@@ -25,10 +26,26 @@ for key in ("CFBundleIdentifier", "CFBundleName", "CFBundleVersion", "LSMinimumS
         sys.exit(f"{key} is missing")
 PYTHON
 
+macho=0
+[ "$(head -c 4 "$game" | od -An -tx1 | tr -d ' \n')" = cffaedfe ] && macho=1
+if [ "$macho" = 1 ] && [ "$(uname)" = Darwin ]; then
+    nm_m() { nm -m "$@"; }
+    load_commands() { otool -l "$@"; }
+    libraries() { otool -L "$@" | tail -n +2; }
+    header() { otool -hv "$@"; }
+elif [ "$macho" = 1 ]; then
+    nm_m() { llvm-nm-19 -m "$@"; }
+    load_commands() { llvm-objdump-19 --macho --private-headers "$@"; }
+    libraries() { llvm-objdump-19 --macho --dylibs-used "$@" | tail -n +2; }
+    header() { llvm-objdump-19 --macho --private-header "$@"; }
+fi
+
 # The internal routines at the offsets the launcher targets, not exported.
-if [ "$(uname)" = Darwin ]; then
-    symbols=$(nm -m "$engine")
-    exported=$(nm -gU "$engine")
+if [ "$macho" = 1 ]; then
+    symbols=$(nm_m "$engine")
+    # As the symbol table says: Zig's linker also puts private externals in
+    # the export trie, which Apple's does not.
+    exported=$(awk '/\) external / {print $1, "T", $NF}' <<<"$symbols")
 else
     symbols=$(nm "$engine")
     exported=$(nm -D --defined-only "$engine")
@@ -40,20 +57,36 @@ for entry in enginePrepare:73fd90 engineSetDataFolders:73f290 engineUserDataFold
 done
 grep -qE " T _?PlayerMain$" <<<"$exported" || fail "PlayerMain is not exported"
 
-if [ "$(uname)" = Darwin ]; then
-    # Only system libraries and the engine, found through the rpath.
+if [ "$macho" = 1 ]; then
+    # Only system libraries and the engine, found through the rpath; the
+    # sanitizers' runtime in their build. Cross-built, FLTK is a link stub.
     while read -r name _; do
         case "$name" in
             /usr/lib/*|/System/Library/Frameworks/*) ;;
             @rpath/UnityPlayer.dylib) ;;
+            @rpath/libclang_rt.*_osx_dynamic.dylib|*/libclang_rt.*_osx_dynamic.dylib) ;;
+            @rpath/libfltk.1.3.dylib) [ "$(uname)" = Darwin ] && fail "FLTK is not linked in statically" ;;
             *) fail "unexpected library: $name" ;;
         esac
-    done < <(otool -L "$game" | tail -n +2)
-    otool -l "$game" | grep -A2 LC_RPATH | grep -q "path @executable_path/../Frameworks " \
+    done < <(libraries "$game")
+    load_commands "$game" | grep -A2 LC_RPATH | grep -q "path @executable_path/../Frameworks " \
         || fail "rpath is not @executable_path/../Frameworks"
-    otool -hv "$game" | grep -q PIE || fail "the executable is not position-independent"
-    otool -hv "$game" | grep -q X86_64 || fail "the executable is not x86-64"
-    codesign --verify "$bundle" || fail "the bundle's signature does not verify"
+    load_commands "$engine" | grep -A2 LC_ID_DYLIB | grep -q "name @rpath/UnityPlayer.dylib " \
+        || fail "the engine's install name is not @rpath/UnityPlayer.dylib"
+    header "$game" | grep -q PIE || fail "the executable is not position-independent"
+    header "$game" | grep -q TWOLEVEL || fail "the executable does not bind its imports to their libraries"
+    header "$game" | grep -q X86_64 || fail "the executable is not x86-64"
+    header "$game" | grep -q EXECUTE || fail "Game is not an executable"
+    nm_m "$game" | grep -q "dynamically looked up" && fail "some imports are looked up in no particular library"
+    # The launcher targets the engine it was built with: its LC_UUID, as bytes.
+    uuid=$(load_commands "$engine" | grep -A2 LC_UUID | awk '$1 == "uuid" {print $2}')
+    [ -n "$uuid" ] || fail "the engine has no LC_UUID"
+    [ -n "$(load_commands "$game" | grep -A2 LC_UUID | awk '$1 == "uuid" {print $2}')" ] || fail "Game has no LC_UUID"
+    python3 -c 'import sys; sys.exit(bytes.fromhex(sys.argv[1].replace("-", "")) not in open(sys.argv[2], "rb").read())' \
+        "$uuid" "$game" || fail "Game does not hold the engine's UUID $uuid"
+    if command -v codesign >/dev/null 2>&1; then
+        codesign --verify "$bundle" || fail "the bundle's signature does not verify"
+    fi
 else
     # Only system libraries and the engine: FLTK is linked in statically.
     while read -r name _; do

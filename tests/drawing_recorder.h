@@ -112,7 +112,8 @@ private:
         current_->add("box up", {x, y, w, h, int(c)});
     }
 
-    static constexpr Fl_Boxtype savedUpBox = Fl_Boxtype(FL_FREE_BOXTYPE + 100);
+    // Past the enumerators: not constexpr, which clang 16 and later refuse.
+    static inline const Fl_Boxtype savedUpBox = Fl_Boxtype(FL_FREE_BOXTYPE + 100);
     static inline DrawingRecorder* current_ = nullptr;
     Fl_Graphics_Driver* previousDriver_;
     int characterWidth_;

@@ -96,7 +96,7 @@ TEST(EngineIdentity, OnlyTheTargetedBuildIsRecognised)
     struct Variant {
         const char* folder;
         std::size_t identityLength;
-    } variants[] = {{"other-build", standinIdentityLength}, {"unplaced", 0}};
+    } variants[] = {{"other-build", standinIdentityLength}, {"unplaced", standinIdentityLength}};
     for (const Variant& variant : variants) {
         SCOPED_TRACE(variant.folder);
         std::string path = engines + "/" + variant.folder + "/UnityPlayer.dylib";

@@ -8,7 +8,15 @@
 # NM is the symbol lister, as a list (`nm`, `nm;-m`, `llvm-nm`): each line
 # holds the value first and the symbol name last. COMPILE and LINK are lists
 # too, without their input and output files.
-set(offsets enginePrepare=73fd90 engineSetDataFolders=73f290 engineUserDataFolder=5bbaf0)
+# ROUTINES is ENGINE_ROUTINES (cmake/engine_routines.cmake): name=offset, hexadecimal.
+foreach(entry IN LISTS ROUTINES)
+    if(entry MATCHES "^engineUserDataFolder=(.*)$")
+        set(target ${CMAKE_MATCH_1})
+    endif()
+endforeach()
+if(NOT target)
+    message(FATAL_ERROR "ROUTINES names no engineUserDataFolder")
+endif()
 
 function(read_symbols)
     execute_process(COMMAND ${NM} ${LIBRARY} OUTPUT_VARIABLE listed RESULT_VARIABLE failed)
@@ -42,7 +50,6 @@ if(MODE STREQUAL "place")
     # round then moves the routines by the distance still missing: more
     # padding before them and as much less after keeps the segment's size,
     # so a front-laid and an end-laid segment both move them by that much.
-    set(target 5bbaf0)
     math(EXPR padding "0x${target}")
     set(tail 65536)
     foreach(round RANGE 1 6)
@@ -69,7 +76,7 @@ endif()
 
 if(MODE STREQUAL "check")
     read_symbols()
-    foreach(entry IN LISTS offsets)
+    foreach(entry IN LISTS ROUTINES)
         string(REPLACE "=" ";" pair "${entry}")
         list(GET pair 0 name)
         list(GET pair 1 expected)

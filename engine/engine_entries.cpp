@@ -1,8 +1,8 @@
 // The engine's three internal routines, at the fixed offsets from the load
-// address that the launcher targets, and not exported by name:
-//   engineUserDataFolder 0x5BBAF0, engineSetDataFolders 0x73F290,
-//   enginePrepare 0x73FD90.
+// address that the launcher targets (ENGINE_ROUTINES), and not exported by
+// name.
 
+#include "engine_routine_offsets.h"
 #include "standin_routines.h"
 
 #ifdef __APPLE__
@@ -31,11 +31,11 @@ asm(".section __TEXT,__engine_entries,regular,pure_instructions\n"
     ".private_extern _engineUserDataFolder\n"
     "_engineUserDataFolder:\n"
     "    jmp _standinUserDataFolder\n"
-    ".space 0x73F290 - 0x5BBAF0 - 5, 0xcc\n"
+    ".space " STANDIN_TEXT(ENGINE_SET_DATA_FOLDERS_OFFSET) " - " STANDIN_TEXT(ENGINE_USER_DATA_FOLDER_OFFSET) " - 5, 0xcc\n"
     ".private_extern _engineSetDataFolders\n"
     "_engineSetDataFolders:\n"
     "    jmp _standinSetDataFolders\n"
-    ".space 0x73FD90 - 0x73F290 - 5, 0xcc\n"
+    ".space " STANDIN_TEXT(ENGINE_PREPARE_OFFSET) " - " STANDIN_TEXT(ENGINE_SET_DATA_FOLDERS_OFFSET) " - 5, 0xcc\n"
     ".private_extern _enginePrepare\n"
     "_enginePrepare:\n"
     "    jmp _standinPrepare\n"

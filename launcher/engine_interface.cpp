@@ -1,13 +1,15 @@
 #include "engine_interface.h"
 
 #include "engine_build_id.h"
+#include "engine_routine_offsets.h"
 #include "image_identity.h"
 
 #include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
 
-const std::uint64_t engineEntryOffsets[3] = {0x73FD90, 0x73F290, 0x5BBAF0};
+const std::uint64_t engineEntryOffsets[3] = {ENGINE_PREPARE_OFFSET, ENGINE_SET_DATA_FOLDERS_OFFSET,
+                                             ENGINE_USER_DATA_FOLDER_OFFSET};
 
 EngineEntryPoints engineEntryPoints = {nullptr, nullptr, nullptr};
 

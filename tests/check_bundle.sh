@@ -3,8 +3,11 @@
 # executable links, where the engine's internal routines sit, and how the
 # engine is found. Reads ELF, and Mach-O: on macOS with Apple's tools, on
 # Linux (a cross-built bundle) with LLVM's.
+# Usage: check_bundle.sh BUNDLE ROUTINE=OFFSET... (ENGINE_ROUTINES, hexadecimal)
 set -u
 bundle=$1
+shift
+routines=("$@")
 game=$bundle/Contents/MacOS/Game
 engine=$bundle/Contents/Frameworks/UnityPlayer.dylib
 failures=0
@@ -50,8 +53,9 @@ else
     symbols=$(nm "$engine")
     exported=$(nm -D --defined-only "$engine")
 fi
-for entry in enginePrepare:73fd90 engineSetDataFolders:73f290 engineUserDataFolder:5bbaf0; do
-    name=${entry%%:*} offset=${entry##*:}
+[ ${#routines[@]} -gt 0 ] || fail "no routines given to check"
+for entry in "${routines[@]}"; do
+    name=${entry%%=*} offset=${entry##*=}
     grep -qE "^0*$offset .* _?$name\$" <<<"$symbols" || fail "$name is not at offset 0x$offset"
     grep -qE "[ _]$name\$" <<<"$exported" && fail "$name is exported by name"
 done

@@ -1,10 +1,9 @@
 #include "chooser.h"
 #include "chooser_state.h"
 #include "chooser_window.h"
+#include "fltk_window_system.h"
 #include "key_cap_drawing.h"
 #include "scheme_selection.h"
-
-#include "launcher/platform.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -13,7 +12,6 @@
 #include <FL/Fl_Image.H>
 #include <FL/Fl_Radio_Button.H>
 #include <FL/Fl_Scroll.H>
-#include <FL/x.H>
 
 #include <cstdint>
 #include <unistd.h>
@@ -179,16 +177,10 @@ void silenceFltkMessages()
 int runChooser()
 {
     silenceFltkMessages();
-#ifdef __APPLE__
-    Fl_Mac_App_Menu::print = "";
-#endif
     applyChooserOptions();
     // With no display to show it on, the player cannot choose: as if closed.
-    if (!openDisplay())
+    if (!connectFltkToWindowSystem())
         return 1;
-#ifndef __APPLE__
-    fl_open_display(static_cast<Display*>(displayConnection()));
-#endif
     Fl::visual(FL_DOUBLE);
     registerChooserTypes();
 

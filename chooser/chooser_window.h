@@ -13,9 +13,10 @@ void silenceFltkMessages();
 // Fixes FLTK's options without consulting its preference files.
 void applyChooserOptions();
 
-// The window, 512 x 308 and centred on a work area of the given size, with
-// both schemes' buttons and panels; fills the widget references of
-// chooserState. Not shown yet.
+// The window, made 512 x 308 and centred on a work area of the given size
+// (runChooser shows it 154 high until a panel opens), with both schemes'
+// buttons and panels; fills the widget references of chooserState. Not
+// shown yet.
 Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight);
 
 // Deletes the window with everything in it, banner images included.

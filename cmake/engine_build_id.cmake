@@ -1,12 +1,22 @@
 # Writes OUTPUT, a header with the identity of the engine build the launcher
 # targets, as bytes. IDENTITY is that identity in hexadecimal; when it is
-# empty, the identity is read from the Mach-O LIBRARY's LC_UUID through
-# HEADERS_TOOL (a command printing load commands like `otool -l`).
-# Usage: cmake -DIDENTITY=... -DLIBRARY=... "-DHEADERS_TOOL=otool;-l" -DOUTPUT=... -P engine_build_id.cmake
+# empty, the identity is read from LIBRARY: a Mach-O image's LC_UUID through
+# HEADERS_TOOL (a command printing load commands like `otool -l`), an ELF
+# image's GNU build-id through NOTES_TOOL (like `readelf -n`).
+# Usage: cmake -DIDENTITY=... -DLIBRARY=... "-DHEADERS_TOOL=otool;-l" "-DNOTES_TOOL=readelf;-n"
+#              -DOUTPUT=... -P engine_build_id.cmake
 if(NOT IDENTITY)
-    execute_process(COMMAND ${HEADERS_TOOL} ${LIBRARY} OUTPUT_VARIABLE commands RESULT_VARIABLE failed)
-    if(failed OR NOT commands MATCHES "LC_UUID[^\n]*\n[^\n]*\n[ \t]*uuid[ \t]+([0-9A-Fa-f-]+)")
-        message(FATAL_ERROR "no LC_UUID could be read from ${LIBRARY}")
+    file(READ "${LIBRARY}" magic LIMIT 4 HEX)
+    if(magic STREQUAL "7f454c46")
+        execute_process(COMMAND ${NOTES_TOOL} ${LIBRARY} OUTPUT_VARIABLE notes RESULT_VARIABLE failed)
+        if(failed OR NOT notes MATCHES "Build ID: ([0-9A-Fa-f]+)")
+            message(FATAL_ERROR "the engine ${LIBRARY} has no GNU build-id to target: link it with --build-id, or give ENGINE_BUILD_ID")
+        endif()
+    else()
+        execute_process(COMMAND ${HEADERS_TOOL} ${LIBRARY} OUTPUT_VARIABLE commands RESULT_VARIABLE failed)
+        if(failed OR NOT commands MATCHES "LC_UUID[^\n]*\n[^\n]*\n[ \t]*uuid[ \t]+([0-9A-Fa-f-]+)")
+            message(FATAL_ERROR "the engine ${LIBRARY} has no LC_UUID to target: give ENGINE_BUILD_ID")
+        endif()
     endif()
     set(IDENTITY "${CMAKE_MATCH_1}")
 endif()

@@ -36,8 +36,6 @@ void readAvailable(int fd, std::string& into, bool& open)
     dup2(inputFd, 0);
     dup2(outputFd, 1);
     dup2(errorFd, 2);
-    if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0)
-        _exit(126);
     if (options.runAsUnprivileged) {
         auto [uid, gid] = unprivilegedUser();
         if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
@@ -83,12 +81,7 @@ ProcessResult runProcess(const ProcessOptions& options)
     close(output[1]);
     close(error[1]);
 
-    // Small inputs only: the pipe buffer takes them without blocking.
-    signal(SIGPIPE, SIG_IGN);
-    if (!options.standardInput.empty()) {
-        ssize_t written = write(input[1], options.standardInput.data(), options.standardInput.size());
-        (void)written;
-    }
+    // Standard input is empty: its end at once.
     close(input[1]);
 
     ProcessResult result;

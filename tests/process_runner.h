@@ -13,8 +13,6 @@ struct ProcessOptions {
     std::string program;                           // defaults to arguments[0]
     std::vector<std::pair<std::string, std::string>> environment; // set on top of the inherited one
     std::vector<std::string> unsetEnvironment;
-    std::string workingFolder;
-    std::string standardInput;
     bool runAsUnprivileged = false;                // switch to unprivilegedUser() first
     double timeLimitSeconds = 20;
 };

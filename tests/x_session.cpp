@@ -54,8 +54,8 @@ std::string XSession::findWindow(pid_t pid, double seconds) const
         [&] {
             std::istringstream found(run("xdotool search --onlyvisible --all --pid " + std::to_string(pid) +
                                          " --class FLTK"));
-            // The top-level window is the one without an FLTK parent: the
-            // panels are nested windows and lie inside it.
+            // The chooser's window is the one 512 pixels wide: the panels
+            // are nested FLTK windows too, 395 wide.
             std::string candidate;
             while (found >> candidate) {
                 auto box = geometry(candidate);
@@ -146,11 +146,6 @@ std::string XSession::pixel(int x, int y) const
     }
     XCloseDisplay(connection);
     return rgb;
-}
-
-bool XSession::saveScreenshot(const std::string& path) const
-{
-    return shell("DISPLAY=" + display() + " import -window root '" + path + "' 2>/dev/null").first == 0;
 }
 
 BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,

@@ -25,7 +25,8 @@ public:
     void stopServer() { server_.stop(); }
     const std::string& display() const { return server_.display(); }
 
-    // The visible top-level FLTK window of the process, or "" after the limit.
+    // The process's visible FLTK window 512 pixels wide (the chooser's, not
+    // its nested panels), or "" after the limit.
     std::string findWindow(pid_t pid, double seconds = 15) const;
     // x, y, width, height of a window on the screen.
     std::array<int, 4> geometry(const std::string& window) const;
@@ -38,7 +39,6 @@ public:
     bool requestClose(const std::string& window) const;
     // "r,g,b" of a screen pixel, read from a screenshot.
     std::string pixel(int x, int y) const;
-    bool saveScreenshot(const std::string& path) const;
 
 private:
     std::string run(const std::string& command) const;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SentMessage {
@@ -20,6 +21,7 @@ struct ObjcFake {
     const void* defaultCenter = nullptr;
     const void* registeredBlock = nullptr;
     std::string executablePath;
+    std::vector<std::pair<const void*, const void*>> executablePathCalls; // buffer, size
     std::uint64_t modifierFlags = 0;
     std::vector<std::int32_t> flagStatesAsked;
 };

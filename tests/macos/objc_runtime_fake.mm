@@ -77,6 +77,7 @@ void objc_autoreleasePoolPop(void* pool)
 // Apple's contract: the size needed, NUL included, when the buffer is too small.
 int _NSGetExecutablePath(char* buffer, std::uint32_t* size)
 {
+    objcFake.executablePathCalls.emplace_back(buffer, size);
     std::uint32_t needed = std::uint32_t(objcFake.executablePath.size() + 1);
     if (*size < needed) {
         *size = needed;

@@ -1,0 +1,9 @@
+#pragma once
+
+// How FLTK meets the window system, which differs between its X11 build
+// (Linux) and its Cocoa build (macOS); CMake picks the file for the platform.
+
+// Makes FLTK use the process's one display connection (openDisplay) and
+// keeps it from adding anything of its own, such as Cocoa's application
+// menu. False when there is no display to show the chooser on.
+bool connectFltkToWindowSystem();

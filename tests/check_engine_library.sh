@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The bundle built around an engine given with ENGINE_LIBRARY: it carries
+# that very file and targets it; a file that is no shared library stops the
+# configure with its message.
+# Usage: check_engine_library.sh SOURCE_FOLDER ENGINE WORK_FOLDER
+set -u
+source=$1 engine=$2 work=$3
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+rm -rf "$work"
+mkdir -p "$work/home"
+
+echo "not a library" > "$work/notes.txt"
+if cmake -S "$source" -B "$work/refused" -DENGINE_LIBRARY="$work/notes.txt" > "$work/refused.log" 2>&1; then
+    fail "a text file was taken for the engine"
+fi
+# CMake folds the message over lines.
+tr -s ' \n' '  ' < "$work/refused.log" | grep -q "ENGINE_LIBRARY=$work/notes.txt: this is not an x86-64 ELF shared library" ||
+    fail "the refusal does not say why: $(grep -A3 'CMake Error' "$work/refused.log")"
+
+if ! { cmake -S "$source" -B "$work/shipped" -DENGINE_LIBRARY="$engine" &&
+       cmake --build "$work/shipped" --target Game -j 2; } > "$work/shipped.log" 2>&1; then
+    tail -30 "$work/shipped.log"
+    fail "the bundle was not built around $engine"
+else
+    bundled=$work/shipped/Game.app/Contents/Frameworks/UnityPlayer.dylib
+    cmp -s "$engine" "$bundled" || fail "the bundled engine is not the given file, unchanged"
+    # A first start without a display: the launcher calls the engine's
+    # routines only in the build it targets, and they make the user folder.
+    env -u DISPLAY HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" \
+        "$work/shipped/Game.app/Contents/MacOS/Game" > "$work/run.log" 2>&1
+    status=$?
+    [ "$status" = 1 ] || fail "a first start without a display ended with $status, not 1"
+    [ -d "$work/home/config/Demo Company/Demo Game" ] || fail "the given engine's routines were not called"
+fi
+
+[ "$failures" -eq 0 ] && echo "engine library checks passed"
+exit $((failures > 0))

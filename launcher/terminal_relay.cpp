@@ -215,11 +215,13 @@ Outcome fill(RelayBuffer& buffer, int source)
     return count < 0 && isTransient(errno) ? Outcome::Nothing : Outcome::Ended;
 }
 
-// Writes what the destination takes now. A blocking standard output is only
-// written once select calls it writable, and then at most PIPE_BUF bytes,
-// which a writable pipe takes whole without waiting.
-Outcome drain(RelayBuffer& buffer, int destination, std::size_t largestWrite)
+// Writes what the destination takes now. The device never blocks; standard
+// output may, so it is written only while select calls it writable, and at
+// most PIPE_BUF bytes at a time, which a writable pipe takes whole.
+Outcome drain(RelayBuffer& buffer, int destination)
 {
+    bool mayBlock = destination == standardOutput;
+    std::size_t largestWrite = mayBlock ? PIPE_BUF : sizeof buffer.bytes;
     while (!buffer.isEmpty()) {
         std::size_t count = std::min(buffer.end - buffer.start, largestWrite);
         ssize_t written = write(destination, buffer.bytes + buffer.start, count);
@@ -232,7 +234,7 @@ Outcome drain(RelayBuffer& buffer, int destination, std::size_t largestWrite)
         } else {
             return Outcome::Ended;
         }
-        if (largestWrite < sizeof buffer.bytes && !buffer.isEmpty() && !isWritableNow(destination))
+        if (mayBlock && !buffer.isEmpty() && !isWritableNow(destination))
             return Outcome::Nothing;
     }
     return Outcome::Moved;
@@ -264,7 +266,7 @@ bool callerTerminalGone()
             addToSet(writableSet, standardOutput);
             select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, nullptr);
         }
-        if (drain(deviceToOutput, standardOutput, PIPE_BUF) == Outcome::Ended)
+        if (drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();
     }
     restoreInput();
@@ -313,7 +315,7 @@ bool callerTerminalGone()
             }
             deviceWritable = deviceWritable || read == Outcome::Moved;
         }
-        if (deviceWritable && drain(inputToDevice, device, sizeof inputToDevice.bytes) == Outcome::Ended)
+        if (deviceWritable && drain(inputToDevice, device) == Outcome::Ended)
             endAsDeviceGone();
 
         if (deviceReadable) {
@@ -323,7 +325,7 @@ bool callerTerminalGone()
             if (read == Outcome::Moved)
                 outputWritable = outputWritable || isWritableNow(standardOutput);
         }
-        if (outputWritable && drain(deviceToOutput, standardOutput, PIPE_BUF) == Outcome::Ended)
+        if (outputWritable && drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();
     }
 }

@@ -84,7 +84,7 @@ Display* connectToDisplay()
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name)
         return nullptr;
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         bool refused = false;
         if (Display* opened = openDisplayQuietly(&refused))
             return opened;

@@ -2,9 +2,11 @@
 # The bundle built around an engine given with ENGINE_LIBRARY: it carries
 # that very file and targets it; a file that is no shared library stops the
 # configure with its message.
-# Usage: check_engine_library.sh SOURCE_FOLDER ENGINE WORK_FOLDER
+# Usage: check_engine_library.sh SOURCE_FOLDER ENGINE WORK_FOLDER [CMAKE ARGUMENTS...]
+# (those of the build that made ENGINE, such as its sanitizers)
 set -u
 source=$1 engine=$2 work=$3
+shift 3
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 rm -rf "$work"
@@ -18,7 +20,7 @@ fi
 tr -s ' \n' '  ' < "$work/refused.log" | grep -q "ENGINE_LIBRARY=$work/notes.txt: this is not an x86-64 ELF shared library" ||
     fail "the refusal does not say why: $(grep -A3 'CMake Error' "$work/refused.log")"
 
-if ! { cmake -S "$source" -B "$work/shipped" -DENGINE_LIBRARY="$engine" &&
+if ! { cmake -S "$source" -B "$work/shipped" -DENGINE_LIBRARY="$engine" "$@" &&
        cmake --build "$work/shipped" --target Game -j 2; } > "$work/shipped.log" 2>&1; then
     tail -30 "$work/shipped.log"
     fail "the bundle was not built around $engine"

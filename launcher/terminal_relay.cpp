@@ -72,16 +72,22 @@ fd_set* asFdSet(SetWord* set)
     return reinterpret_cast<fd_set*>(set);
 }
 
-bool isWritableNow(int fd)
+// Whether fd takes bytes within the time limit (none: wait as long as it takes).
+bool isWritableWithin(int fd, timeval* limit)
 {
-    timeval noWait {};
     clearSet(writableSet);
     addToSet(writableSet, fd);
     int ready;
     do {
-        ready = select(fd + 1, nullptr, asFdSet(writableSet), nullptr, &noWait);
+        ready = select(fd + 1, nullptr, asFdSet(writableSet), nullptr, limit);
     } while (ready < 0 && errno == EINTR);
     return ready > 0;
+}
+
+bool isWritableNow(int fd)
+{
+    timeval noWait {};
+    return isWritableWithin(fd, &noWait);
 }
 
 // Standard input's settings as they were, put back however the relay ends.
@@ -97,7 +103,6 @@ void restoreInput()
 // SIGPIPE too: a reader of standard output that goes away must not leave the
 // caller's terminal raw.
 const int endingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
-bool signalWasIgnored[sizeof endingSignals / sizeof endingSignals[0]];
 
 void restoreInputAndEnd(int signalNumber)
 {
@@ -115,13 +120,12 @@ void restoreInputOnEndingSignals()
     sigemptyset(&action.sa_mask);
     for (int signalNumber : endingSignals)
         sigaddset(&action.sa_mask, signalNumber);
-    for (std::size_t i = 0; i < sizeof endingSignals / sizeof endingSignals[0]; ++i) {
+    for (int signalNumber : endingSignals) {
         struct sigaction current {};
-        sigaction(endingSignals[i], nullptr, &current);
+        sigaction(signalNumber, nullptr, &current);
         // What the caller chose to ignore (nohup, trap '' HUP) stays ignored.
-        signalWasIgnored[i] = current.sa_handler == SIG_IGN;
-        if (!signalWasIgnored[i])
-            sigaction(endingSignals[i], &action, nullptr);
+        if (current.sa_handler != SIG_IGN)
+            sigaction(signalNumber, &action, nullptr);
     }
 }
 
@@ -261,11 +265,7 @@ bool callerTerminalGone()
 [[noreturn]] void endAsDeviceGone()
 {
     while (!deviceToOutput.isEmpty()) {
-        if (!isWritableNow(standardOutput)) {
-            clearSet(writableSet);
-            addToSet(writableSet, standardOutput);
-            select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, nullptr);
-        }
+        isWritableWithin(standardOutput, nullptr);
         if (drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();
     }

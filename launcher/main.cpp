@@ -5,6 +5,7 @@
 #include "engine_interface.h"
 #include "platform.h"
 #include "relaunch.h"
+#include "standard_streams.h"
 #include "terminal_relay.h"
 
 #include "chooser/chooser.h"
@@ -44,6 +45,7 @@ int runForcedChooser()
 
 int main(int argc, char** argv)
 {
+    occupyClosedStandardStreams();
     registerActivationObserver();
 
     int chooserResult = noChooserShown;

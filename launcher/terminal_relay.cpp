@@ -1,6 +1,7 @@
 #include "terminal_relay.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -21,13 +22,32 @@ constexpr int standardOutput = 1;
 
 // One direction of the relay: bytes read from source that destination has
 // not taken yet. Each direction has its own, so that a destination that takes
-// nothing for a while never holds up the other one.
-struct RelayBuffer {
-    char bytes[4096];
-    std::size_t start = 0;
-    std::size_t end = 0;
+// nothing for a while never holds up the other one. Twice a read's size, so
+// that a source can be read while the last read's bytes still wait: a chunk
+// then costs one wait, one read and one write.
+constexpr std::size_t readSize = 4096;
 
-    bool isEmpty() const { return start == end; }
+struct RelayBuffer {
+    char bytes[2 * readSize];
+    std::size_t head = 0;  // first byte not yet taken
+    std::size_t count = 0; // bytes not yet taken
+
+    bool isEmpty() const { return count == 0; }
+    bool hasRoom() const { return count < sizeof bytes; }
+    std::size_t tail() const { return (head + count) % sizeof bytes; }
+    // The free bytes from tail() on, up to the end of the array or to head.
+    std::size_t contiguousRoom() const
+    {
+        std::size_t from = tail();
+        return count == sizeof bytes ? 0 : from < head ? head - from : sizeof bytes - from;
+    }
+    std::size_t contiguousBytes() const { return std::min(count, sizeof bytes - head); }
+    void added(std::size_t size) { count += size; }
+    void taken(std::size_t size)
+    {
+        count -= size;
+        head = count == 0 ? 0 : (head + size) % sizeof bytes;
+    }
 };
 
 // Static, so nothing is allocated while relaying.
@@ -72,24 +92,6 @@ fd_set* asFdSet(SetWord* set)
     return reinterpret_cast<fd_set*>(set);
 }
 
-// Whether fd takes bytes within the time limit (none: wait as long as it takes).
-bool isWritableWithin(int fd, timeval* limit)
-{
-    clearSet(writableSet);
-    addToSet(writableSet, fd);
-    int ready;
-    do {
-        ready = select(fd + 1, nullptr, asFdSet(writableSet), nullptr, limit);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0;
-}
-
-bool isWritableNow(int fd)
-{
-    timeval noWait {};
-    return isWritableWithin(fd, &noWait);
-}
-
 // Standard input's settings as they were, put back however the relay ends.
 termios originalInputSettings;
 volatile sig_atomic_t inputSettingsSaved = 0;
@@ -100,9 +102,29 @@ void restoreInput()
         tcsetattr(standardInput, TCSANOW, &originalInputSettings);
 }
 
-// SIGPIPE too: a reader of standard output that goes away must not leave the
-// caller's terminal raw.
-const int endingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
+// Every signal whose default action ends the process: none of them may leave
+// the caller's terminal raw. SIGHUP is handled apart (see below).
+const int endingSignals[] = {
+    SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM,
+    SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+#ifdef __linux__
+    SIGSTKFLT, SIGIO, SIGPWR,
+#endif
+};
+
+[[noreturn]] void endBySignal(int signalNumber)
+{
+    signal(signalNumber, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signalNumber);
+    raise(signalNumber);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    _exit(128 + signalNumber);
+}
 
 void restoreInputAndEnd(int signalNumber)
 {
@@ -112,20 +134,57 @@ void restoreInputAndEnd(int signalNumber)
     raise(signalNumber);
 }
 
-void restoreInputOnEndingSignals()
+// After setsid the device is our controlling terminal, so its hang-up comes
+// as SIGHUP first. Whether that is the device gone or a plain kill -HUP is
+// decided in the relay loop, the one place SIGHUP is let through.
+volatile sig_atomic_t hangupSignalled = 0;
+sigset_t maskWhileWaiting;
+
+void noteHangup(int)
+{
+    hangupSignalled = 1;
+}
+
+// Only what still has its default action: what the caller ignores (nohup,
+// trap '') stays ignored, and a handler that a runtime of ours installed
+// (a sanitizer's) stays in place.
+bool hasDefaultAction(int signalNumber)
+{
+    struct sigaction current {};
+    return sigaction(signalNumber, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+           current.sa_handler == SIG_DFL;
+}
+
+void handleEndingSignals()
 {
     struct sigaction action {};
     action.sa_handler = restoreInputAndEnd;
     action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (int signalNumber : endingSignals)
-        sigaddset(&action.sa_mask, signalNumber);
-    for (int signalNumber : endingSignals) {
-        struct sigaction current {};
-        sigaction(signalNumber, nullptr, &current);
-        // What the caller chose to ignore (nohup, trap '' HUP) stays ignored.
-        if (current.sa_handler != SIG_IGN)
+    sigfillset(&action.sa_mask);
+    auto install = [&](int signalNumber) {
+        if (hasDefaultAction(signalNumber))
             sigaction(signalNumber, &action, nullptr);
+    };
+    for (int signalNumber : endingSignals)
+        install(signalNumber);
+#ifdef SIGRTMIN
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber)
+        install(signalNumber);
+#endif
+
+    sigset_t current;
+    sigprocmask(SIG_SETMASK, nullptr, &current);
+    maskWhileWaiting = current;
+    if (hasDefaultAction(SIGHUP)) {
+        struct sigaction hangup {};
+        hangup.sa_handler = noteHangup;
+        sigfillset(&hangup.sa_mask);
+        sigaction(SIGHUP, &hangup, nullptr);
+        sigdelset(&maskWhileWaiting, SIGHUP);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGHUP);
+        sigprocmask(SIG_BLOCK, &blocked, nullptr);
     }
 }
 
@@ -136,26 +195,9 @@ void restoreInputOnEndingSignals()
     restoreInput();
     struct sigaction current {};
     sigaction(SIGPIPE, nullptr, &current);
-    if (current.sa_handler != SIG_IGN) {
-        signal(SIGPIPE, SIG_DFL);
-        raise(SIGPIPE);
-    }
+    if (current.sa_handler != SIG_IGN)
+        endBySignal(SIGPIPE);
     _exit(1);
-}
-
-// Were 0, 1 or 2 closed, the device would take its number and the relay
-// would copy the device's bytes back into it.
-void occupyClosedStandardStreams()
-{
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
-            continue;
-        int placeholder = open("/dev/null", O_RDWR);
-        if (placeholder >= 0 && placeholder != fd) {
-            dup2(placeholder, fd);
-            close(placeholder);
-        }
-    }
 }
 
 // Only a character device: a disk, a file or a folder named by mistake would
@@ -190,7 +232,6 @@ void configureTerminals(int device)
     if (tcgetattr(standardInput, &settings) == 0) {
         originalInputSettings = settings;
         inputSettingsSaved = 1;
-        restoreInputOnEndingSignals();
         settings.c_lflag = 0;
         tcsetattr(standardInput, TCSANOW, &settings);
     } else if (tcgetattr(device, &settings) != 0) {
@@ -210,36 +251,33 @@ enum class Outcome { Moved, Nothing, Ended };
 
 Outcome fill(RelayBuffer& buffer, int source)
 {
-    ssize_t count = read(source, buffer.bytes, sizeof buffer.bytes);
+    ssize_t count = read(source, buffer.bytes + buffer.tail(), std::min(buffer.contiguousRoom(), readSize));
     if (count > 0) {
-        buffer.start = 0;
-        buffer.end = static_cast<std::size_t>(count);
+        buffer.added(static_cast<std::size_t>(count));
         return Outcome::Moved;
     }
     return count < 0 && isTransient(errno) ? Outcome::Nothing : Outcome::Ended;
 }
 
-// Writes what the destination takes now. The device never blocks; standard
-// output may, so it is written only while select calls it writable, and at
-// most PIPE_BUF bytes at a time, which a writable pipe takes whole.
+// The device never blocks, so it takes all it can now. Standard output may
+// block, so it gets one write, of at most PIPE_BUF bytes (which a writable
+// pipe takes whole), each time select calls it writable.
 Outcome drain(RelayBuffer& buffer, int destination)
 {
     bool mayBlock = destination == standardOutput;
-    std::size_t largestWrite = mayBlock ? PIPE_BUF : sizeof buffer.bytes;
     while (!buffer.isEmpty()) {
-        std::size_t count = std::min(buffer.end - buffer.start, largestWrite);
-        ssize_t written = write(destination, buffer.bytes + buffer.start, count);
-        if (written > 0) {
-            buffer.start += static_cast<std::size_t>(written);
-        } else if (written < 0 && errno == EINTR) {
+        std::size_t count = std::min<std::size_t>(buffer.contiguousBytes(), mayBlock ? PIPE_BUF : readSize);
+        ssize_t written = write(destination, buffer.bytes + buffer.head, count);
+        if (written > 0)
+            buffer.taken(static_cast<std::size_t>(written));
+        else if (written < 0 && errno == EINTR)
             continue;
-        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return Outcome::Nothing;
-        } else {
+        else
             return Outcome::Ended;
-        }
-        if (mayBlock && !buffer.isEmpty() && !isWritableNow(destination))
-            return Outcome::Nothing;
+        if (mayBlock)
+            break;
     }
     return Outcome::Moved;
 }
@@ -260,17 +298,40 @@ bool callerTerminalGone()
     return tcgetattr(standardOutput, &settings) != 0;
 }
 
+bool outputWritableWithin(std::chrono::steady_clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return false;
+    timeval limit {static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
+    clearSet(writableSet);
+    addToSet(writableSet, standardOutput);
+    return select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, &limit) > 0;
+}
+
 // The device has hung up or failed for good: what it said last still goes
-// out, then the relay ends.
+// out, unless standard output takes nothing for a while, then the relay ends.
 [[noreturn]] void endAsDeviceGone()
 {
-    while (!deviceToOutput.isEmpty()) {
-        isWritableWithin(standardOutput, nullptr);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!deviceToOutput.isEmpty() && outputWritableWithin(deadline)) {
         if (drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();
     }
     restoreInput();
     _exit(0);
+}
+
+// A kernel's hang-up leaves the device reading end of file or failing; a
+// kill -HUP leaves it there, with nothing to read or more to say.
+[[noreturn]] void endOnHangup(int device)
+{
+    char byte;
+    ssize_t got = read(device, &byte, 1);
+    if (got == 0 || (got < 0 && !isTransient(errno)))
+        endAsDeviceGone();
+    restoreInput();
+    endBySignal(SIGHUP);
 }
 
 [[noreturn]] void relayUntilEnded(int device)
@@ -280,17 +341,21 @@ bool callerTerminalGone()
     for (;;) {
         clearSet(readableSet);
         clearSet(writableSet);
-        // Read a source only into an empty buffer, and wait for a
+        // Read a source while its buffer has room, and wait for a
         // destination only while it has bytes to take.
-        if (inputOpen && inputToDevice.isEmpty())
+        if (inputOpen && inputToDevice.hasRoom())
             addToSet(readableSet, standardInput);
-        if (deviceToOutput.isEmpty())
+        if (deviceToOutput.hasRoom())
             addToSet(readableSet, device);
         if (!inputToDevice.isEmpty())
             addToSet(writableSet, device);
         if (!deviceToOutput.isEmpty())
             addToSet(writableSet, standardOutput);
-        if (select(highest + 1, asFdSet(readableSet), asFdSet(writableSet), nullptr, nullptr) < 0) {
+        int ready = pselect(highest + 1, asFdSet(readableSet), asFdSet(writableSet), nullptr, nullptr,
+                            &maskWhileWaiting);
+        if (hangupSignalled)
+            endOnHangup(device);
+        if (ready < 0) {
             // A signal or the like: the sets say nothing, so wait again
             // rather than read a side that may have nothing.
             if (isTransient(errno))
@@ -298,13 +363,10 @@ bool callerTerminalGone()
             restoreInput();
             _exit(1);
         }
-        bool inputReadable = isInSet(readableSet, standardInput);
-        bool deviceReadable = isInSet(readableSet, device);
-        bool deviceWritable = isInSet(writableSet, device);
-        bool outputWritable = isInSet(writableSet, standardOutput);
 
         // Standard input first when both sides have something.
-        if (inputReadable) {
+        bool deviceWritable = isInSet(writableSet, device);
+        if (isInSet(readableSet, standardInput)) {
             Outcome read = fill(inputToDevice, standardInput);
             if (read == Outcome::Ended) {
                 // Neither its end nor its failure ends the relay while the
@@ -318,14 +380,9 @@ bool callerTerminalGone()
         if (deviceWritable && drain(inputToDevice, device) == Outcome::Ended)
             endAsDeviceGone();
 
-        if (deviceReadable) {
-            Outcome read = fill(deviceToOutput, device);
-            if (read == Outcome::Ended)
-                endAsDeviceGone();
-            if (read == Outcome::Moved)
-                outputWritable = outputWritable || isWritableNow(standardOutput);
-        }
-        if (outputWritable && drain(deviceToOutput, standardOutput) == Outcome::Ended)
+        if (isInSet(readableSet, device) && fill(deviceToOutput, device) == Outcome::Ended)
+            endAsDeviceGone();
+        if (isInSet(writableSet, standardOutput) && drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();
     }
 }
@@ -337,17 +394,17 @@ int runTtyRelay(int argc, char** argv)
     setpgid(getpid(), getpgid(getppid()));
     setsid();
 
-    occupyClosedStandardStreams();
     const char* devicePath = argv[argc - 1];
     int device = openDevice(devicePath);
     if (device < 0)
         return 1;
     allocateSets(std::max(device, standardOutput));
 
+    handleEndingSignals();
     configureTerminals(device);
     makeDeviceNonBlocking(device);
     // The newline is the first byte the device gets, before anything typed.
     inputToDevice.bytes[0] = '\n';
-    inputToDevice.end = 1;
+    inputToDevice.added(1);
     relayUntilEnded(device);
 }

@@ -169,7 +169,7 @@ public:
     bool ended = false;
 };
 
-// Reads exactly count bytes, or fewer if the time limit runs out.
+// Reads exactly count bytes, or fewer at end of file or when the time limit runs out.
 std::string readBytes(int fd, std::size_t count, double seconds = 20)
 {
     std::string data;
@@ -189,7 +189,7 @@ std::string readBytes(int fd, std::size_t count, double seconds = 20)
         ssize_t got = read(fd, chunk, std::min(sizeof chunk, count - data.size()));
         if (got > 0)
             data.append(chunk, static_cast<std::size_t>(got));
-        else if (got < 0 && errno != EINTR && errno != EAGAIN)
+        else if (got == 0 || (errno != EINTR && errno != EAGAIN))
             break;
     }
     return data;
@@ -208,13 +208,27 @@ void writeBytes(int fd, const std::string& data, double seconds = 20)
             fd_set writable;
             FD_ZERO(&writable);
             FD_SET(fd, &writable);
-            timeval limit {static_cast<time_t>(seconds), 0};
+            auto micros = static_cast<long long>(seconds * 1e6);
+            timeval limit {static_cast<time_t>(micros / 1000000), static_cast<suseconds_t>(micros % 1000000)};
             if (select(fd + 1, nullptr, &writable, nullptr, &limit) == 0)
                 return;
         } else if (errno != EINTR) {
             return;
         }
     }
+}
+
+// The pipe made as small as it goes, and what it then holds: 0 where its
+// size cannot be set (macOS), so that a test relies on no size there.
+int shrinkPipe(int fd)
+{
+#ifdef F_SETPIPE_SZ
+    fcntl(fd, F_SETPIPE_SZ, 4096);
+    return fcntl(fd, F_GETPIPE_SZ);
+#else
+    (void)fd;
+    return 0;
+#endif
 }
 
 // Printable bytes only: the device keeps ISIG and the input flags it was given.
@@ -378,13 +392,15 @@ TEST(TerminalRelay, ClosedStandardStreamNeverBecomesTheDevice)
 
 TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
 {
-    for (int signalNumber : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    // The device is the relay's own terminal, so a kill -HUP must not pass
+    // for its hang-up.
+    for (int signalNumber : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1}) {
         SCOPED_TRACE(strsignal(signalNumber));
         PseudoTerminal terminal;
         PseudoTerminal device;
         termios before {};
         ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
-        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {terminal.slave, "", 0, -1});
+        Relay relay(terminal.slave, {"P", "-tty", device.slavePath});
         ASSERT_EQ(readBytes(device.master, 1), "\n");
         termios raw {};
         ASSERT_EQ(tcgetattr(terminal.slave, &raw), 0);
@@ -414,41 +430,56 @@ TEST(TerminalRelay, SignalIgnoredByTheCallerStaysIgnored)
 // terminal as it was.
 TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
 {
-    for (bool deviceHangsUp : {true, false}) {
-        SCOPED_TRACE(deviceHangsUp ? "device hung up" : "output closed");
+    enum Ending { OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, OutputClosed };
+    for (Ending ending : {OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, OutputClosed}) {
+        SCOPED_TRACE(ending == OwnTerminalHangsUp             ? "the relay's own terminal hung up"
+                     : ending == OtherSessionsTerminalHangsUp ? "another session's terminal hung up"
+                                                              : "output closed");
         PseudoTerminal terminal;
         PseudoTerminal device;
         termios before {};
         ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
-        // The device is another session's terminal, so its hang-up sends
-        // the relay no signal.
-        pid_t owner = fork();
-        if (owner == 0) {
-            close(device.master);
-            setsid();
-            ioctl(device.slave, TIOCSCTTY, 0);
-            pause();
-            _exit(0);
+        // A device that no session has becomes the relay's terminal, whose
+        // hang-up comes as SIGHUP; another session's sends the relay none.
+        pid_t owner = -1;
+        if (ending != OwnTerminalHangsUp) {
+            owner = fork();
+            if (owner == 0) {
+                close(device.master);
+                setsid();
+                ioctl(device.slave, TIOCSCTTY, 0);
+                pause();
+                _exit(0);
+            }
         }
-        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {terminal.slave, "", 0, -1});
+        Relay relay(terminal.slave, {"P", "-tty", device.slavePath});
         ASSERT_EQ(readBytes(device.master, 1), "\n");
-        writeBytes(device.master, "last words");
-        if (deviceHangsUp) {
-            EXPECT_EQ(readBytes(relay.outputFd, 10, 5), "last words");
-            close(device.master);
-            device.master = -1;
-            EXPECT_EQ(relay.waitForExit(10), 0);
-        } else {
+        if (ending == OutputClosed) {
             close(relay.outputFd);
             relay.outputFd = -1;
             writeBytes(device.master, "unheard");
             EXPECT_EQ(relay.waitForExit(10), 128 + SIGPIPE);
+        } else {
+            // Standard output unread and full, so that the relay still
+            // holds what the device said last when it hangs up.
+            int held = shrinkPipe(relay.outputFd);
+            std::string said = printablePattern(std::size_t(held) + 65536, 11);
+            fcntl(device.master, F_SETFL, O_NONBLOCK);
+            writeBytes(device.master, said, 0.5);
+            close(device.master);
+            device.master = -1;
+            std::string output = readBytes(relay.outputFd, said.size(), 10);
+            EXPECT_EQ(relay.waitForExit(10), 0);
+            EXPECT_GT(output.size(), std::size_t(held)) << "nothing the relay held came out";
+            EXPECT_TRUE(said.compare(0, output.size(), output) == 0);
         }
         termios after {};
         ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
         EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
-        kill(owner, SIGKILL);
-        waitpid(owner, nullptr, 0);
+        if (owner > 0) {
+            kill(owner, SIGKILL);
+            waitpid(owner, nullptr, 0);
+        }
     }
 }
 

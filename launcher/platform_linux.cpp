@@ -2,11 +2,17 @@
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 void registerActivationObserver()
@@ -50,49 +56,92 @@ int ignoreProtocolError(Display*, XErrorEvent*)
 
 bool displayTried = false;
 
-// Xlib prints why a display refused us (no authorization, say); we print
-// nothing. Single-threaded here, so standard error may be moved aside: into
-// a pipe, which tells whether Xlib had anything to say.
-Display* openDisplayQuietly(bool* refused)
+// A server that took the connection and never answers (a hung one, a stale
+// forwarded display) would keep Xlib waiting for ever, and the game with it.
+constexpr auto connectionDeadline = std::chrono::seconds(2);
+
+// What the connecting thread leaves for the main one. Shared, as a thread
+// given up on may still finish after the main thread has gone on.
+struct Connection {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    Display* display = nullptr;
+};
+
+// Whether Xlib said anything since the last look: a display that refuses us
+// says why; one still resetting after its last client takes none, silently.
+bool saidSomething(int said)
 {
-    int savedError = dup(STDERR_FILENO);
-    int said[2] = {-1, -1};
-    if (savedError >= 0 && pipe(said) == 0) {
-        // Xlib's message must never wait for a reader.
-        fcntl(said[1], F_SETFL, O_NONBLOCK);
-        dup2(said[1], STDERR_FILENO);
-        close(said[1]);
-    }
-    Display* opened = XOpenDisplay(nullptr);
-    if (savedError >= 0) {
-        dup2(savedError, STDERR_FILENO);
-        close(savedError);
-    }
-    if (said[0] >= 0) {
-        fcntl(said[0], F_SETFL, O_NONBLOCK);
-        char byte;
-        *refused = read(said[0], &byte, 1) > 0;
-        close(said[0]);
-    }
-    return opened;
+    char bytes[256];
+    bool anything = false;
+    while (read(said, bytes, sizeof bytes) > 0)
+        anything = true;
+    return anything;
 }
 
-// A server that resets when its last client leaves takes no connection
-// during the reset and says nothing; one that refuses us says why.
+// Up to three attempts, 20 ms apart, the last before the deadline.
+void connect(const std::shared_ptr<Connection>& connection, int said,
+             std::chrono::steady_clock::time_point deadline)
+{
+    Display* opened = nullptr;
+    for (int attempt = 0; attempt < 3 && std::chrono::steady_clock::now() < deadline; ++attempt) {
+        if (attempt > 0)
+            usleep(20000);
+        opened = XOpenDisplay(nullptr);
+        if (opened || (said >= 0 && saidSomething(said)))
+            break;
+    }
+    if (said >= 0)
+        close(said);
+    // The game that this process may become must not inherit it.
+    if (opened)
+        fcntl(ConnectionNumber(opened), F_SETFD, FD_CLOEXEC);
+    std::lock_guard<std::mutex> hold(connection->lock);
+    connection->display = opened;
+    connection->done = true;
+    connection->finished.notify_one();
+}
+
+// Xlib prints why a display refused us (no authorization, say); we print
+// nothing. Standard error goes into a pipe meanwhile, which also tells
+// whether Xlib had anything to say. The connection is made on a thread of
+// its own, so that past the deadline the display counts as absent.
 Display* connectToDisplay()
 {
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name)
         return nullptr;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        bool refused = false;
-        if (Display* opened = openDisplayQuietly(&refused))
-            return opened;
-        if (refused)
-            break;
-        usleep(20000);
+    // Out of descriptors, Xlib is left to speak rather than the display lost.
+    int savedError = dup(STDERR_FILENO);
+    int said[2] = {-1, -1};
+    if (savedError >= 0 && pipe(said) == 0) {
+        // Xlib's message must never wait for a reader, nor anyone wait for Xlib.
+        fcntl(said[0], F_SETFL, O_NONBLOCK);
+        fcntl(said[1], F_SETFL, O_NONBLOCK);
+        fcntl(said[0], F_SETFD, FD_CLOEXEC);
+        dup2(said[1], STDERR_FILENO);
+        close(said[1]);
     }
-    return nullptr;
+
+    auto connection = std::make_shared<Connection>();
+    auto deadline = std::chrono::steady_clock::now() + connectionDeadline;
+    Display* opened = nullptr;
+    try {
+        std::thread(connect, connection, said[0], deadline).detach();
+        std::unique_lock<std::mutex> hold(connection->lock);
+        connection->finished.wait_until(hold, deadline, [&] { return connection->done; });
+        opened = connection->display;
+    } catch (const std::system_error&) {
+        // No thread to be had: no display either.
+        if (said[0] >= 0)
+            close(said[0]);
+    }
+    if (savedError >= 0) {
+        dup2(savedError, STDERR_FILENO);
+        close(savedError);
+    }
+    return opened;
 }
 
 } // namespace
@@ -106,9 +155,6 @@ bool openDisplay()
         XSetIOErrorHandler(endOnLostDisplay);
         XSetErrorHandler(ignoreProtocolError);
         display = connectToDisplay();
-        // The game that this process may become must not inherit it.
-        if (display)
-            fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
     }
     return display != nullptr;
 }

@@ -36,7 +36,8 @@ protected:
 
     void SetUp() override { ASSERT_TRUE(x.ready()) << "Xvfb did not start"; }
 
-    void start(std::vector<std::string> arguments, const std::string& program = game)
+    void start(std::vector<std::string> arguments, const std::string& program = game,
+               bool standardErrorClosed = false)
     {
         process = std::make_unique<BackgroundProcess>(
             program, arguments,
@@ -44,7 +45,8 @@ protected:
                                                               {"HOME", home.path()},
                                                               {"XDG_CONFIG_HOME", home.file("config")},
                                                               {"STANDIN_ENGINE_RECORD", recordFile()}},
-            std::vector<std::string> {"STANDIN_ENGINE_EXIT", "XAUTHORITY"}, home.file("stdout"), home.file("stderr"));
+            std::vector<std::string> {"STANDIN_ENGINE_EXIT", "XAUTHORITY"}, home.file("stdout"),
+            standardErrorClosed ? closedStream : home.file("stderr"));
     }
 
     void startAndFindWindow(std::vector<std::string> arguments = {"P"}, const std::string& program = game)
@@ -238,6 +240,8 @@ TEST_F(ChooserBundle, ClosedWhileAPanelOpensEndsWithOneAndPrintsNothing)
 
 // A display that refuses the bundle is no display: a first start ends as a
 // closed chooser would, without a word from Xlib.
+// Started with standard error closed, as some launchers start programs, the
+// refused connection must not take its number and get Xlib's words.
 TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
 {
     start({"P"});
@@ -245,6 +249,12 @@ TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
     EXPECT_EQ(readFile(home.file("stdout")), "");
     expectNoOutputBeforeTheGame();
     EXPECT_FALSE(fileExists(recordFile()));
+
+    ASSERT_EQ(std::system(("mkdir -p '" + userFolder() + "'").c_str()), 0);
+    writeFile(controlsFile(), arrowControlsFile);
+    start({"P"}, game, true);
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
 }
 
 TEST_F(ChooserOnResettingServer, EveryStartKeepsItsWindowAndPrintsNothing)

@@ -2,8 +2,12 @@
 
 #include "process_runner.h"
 
-#include <sys/stat.h>
+#include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -18,6 +22,7 @@ const std::string userSubfolder = "/Demo Company/Demo Game";
 class LauncherBundle : public ::testing::Test {
 protected:
     TemporaryFolder home;
+    std::string display; // DISPLAY for the run; none when empty
 
     std::string configFolder() const { return engineConfigFolder(home.path()); }
     std::string userFolder() const { return configFolder() + userSubfolder; }
@@ -41,6 +46,8 @@ protected:
                                {"STANDIN_ENGINE_RECORD", recordFile()}};
         // Without a display the chooser ends at once as if closed.
         options.unsetEnvironment = {"DISPLAY", "STANDIN_ENGINE_EXIT"};
+        if (!display.empty())
+            options.environment.emplace_back("DISPLAY", display);
         options.runAsUnprivileged = unprivileged;
         return runProcess(options);
     }
@@ -63,6 +70,33 @@ bool chooserWaitsForThePlayer()
     utsname system {};
     return uname(&system) == 0 && std::strcmp(system.sysname, "Darwin") == 0;
 }
+
+// An X display whose server takes every connection and never answers, as a
+// hung server or a stale forwarded display does.
+class SilentDisplay {
+public:
+    SilentDisplay()
+    {
+        for (int number = 100; number < 400 && name_.empty(); ++number) {
+            listening_ = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address {};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(std::uint16_t(6000 + number));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (bind(listening_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                listen(listening_, 16) == 0)
+                name_ = "127.0.0.1:" + std::to_string(number);
+            else
+                close(listening_);
+        }
+    }
+    ~SilentDisplay() { close(listening_); }
+    const std::string& name() const { return name_; }
+
+private:
+    int listening_ = -1;
+    std::string name_;
+};
 
 #define SKIP_WHERE_THE_CHOOSER_WAITS() \
     if (chooserWaitsForThePlayer()) \
@@ -221,4 +255,29 @@ TEST_F(LauncherBundlePermissions, UnsearchableUserFolderCountsAsMissing)
     ProcessResult result = run({"P"}, game, true);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_FALSE(fileExists(recordFile()));
+}
+
+// Past its deadline a display that never answers counts as absent.
+TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
+{
+    SilentDisplay wedged;
+    ASSERT_FALSE(wedged.name().empty()) << "no free display port";
+    display = wedged.name();
+    createControlsFile();
+    for (bool firstStart : {false, true}) {
+        SCOPED_TRACE(firstStart ? "first start" : "normal start");
+        if (firstStart) {
+            if (chooserWaitsForThePlayer())
+                break;
+            ASSERT_EQ(unlink(controlsFile().c_str()), 0);
+            ASSERT_EQ(unlink(recordFile().c_str()), 0);
+        }
+        auto started = std::chrono::steady_clock::now();
+        ProcessResult result = run({"P"});
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(result.exitStatus, firstStart ? 1 : 0);
+        EXPECT_EQ(engineArguments(), (firstStart ? Arguments {} : Arguments {"P", "-game", ""}));
+        EXPECT_EQ(result.standardError, "");
+        EXPECT_LT(took.count(), 6.0);
+    }
 }

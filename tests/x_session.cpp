@@ -148,6 +148,8 @@ std::string XSession::pixel(int x, int y) const
     return rgb;
 }
 
+const std::string closedStream = "&-";
+
 BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
                                      const std::vector<std::pair<std::string, std::string>>& environment,
                                      const std::vector<std::string>& unset, const std::string& outputFile,
@@ -159,7 +161,9 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
         dup2(quiet, 0);
         if (!outputFile.empty())
             dup2(open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        if (!errorFile.empty())
+        if (errorFile == closedStream)
+            close(2);
+        else if (!errorFile.empty())
             dup2(open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         execWithEnvironment(program, arguments, environment, unset);
     }

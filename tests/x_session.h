@@ -47,6 +47,9 @@ private:
     XServer server_;
 };
 
+// As a BackgroundProcess's errorFile: the stream closed, as 2>&- does.
+extern const std::string closedStream;
+
 // A program started in the background, killed if still running at the end.
 class BackgroundProcess {
 public:

@@ -1,6 +1,7 @@
 #include "controls_file.h"
 
 #include "control_schemes.h"
+#include "file_attributes.h"
 #include "launcher/engine_interface.h"
 
 #include <algorithm>
@@ -86,7 +87,9 @@ void syncFolder(const std::string& folder)
     close(fd);
 }
 
-enum class Replacement { Done, NoTemporaryFile, Failed };
+// NoStandIn: the replacement could not be given the file's owner, group,
+// extended attributes or ACL, so it would not stand in for the file.
+enum class Replacement { Done, NoTemporaryFile, NoStandIn, Failed };
 
 // The file must be complete before it appears under its real name: a
 // truncated controls.ini would pass the first-run test for ever.
@@ -97,21 +100,24 @@ Replacement replaceFile(const std::string& path, const std::string& contents, co
     if (fd < 0)
         return Replacement::NoTemporaryFile;
     mode_t mode = existing ? existing->st_mode & 0777 : newFileMode();
-    // Root replacing another user's file must not take it from them.
+    // Root replacing another user's file must not take it from them, and a
+    // player's file that another user owns cannot be given away by the player.
     bool owned = !existing || (existing->st_uid == geteuid() && existing->st_gid == getegid()) ||
                  fchown(fd, existing->st_uid, existing->st_gid) == 0;
-    bool written = owned && fchmod(fd, mode) == 0 && writeAllAt(fd, contents) && fsync(fd) == 0;
+    // After the mode: the ACL's entries are the mode's group bits.
+    bool standsIn = owned && fchmod(fd, mode) == 0 && (!existing || copyFileAttributes(path.c_str(), fd));
+    bool written = standsIn && writeAllAt(fd, contents) && fsync(fd) == 0;
     bool closed = close(fd) == 0;
     if (!written || !closed || std::rename(temporaryPath.c_str(), path.c_str()) != 0) {
         unlink(temporaryPath.c_str());
-        return Replacement::Failed;
+        return standsIn ? Replacement::Failed : Replacement::NoStandIn;
     }
     syncFolder(folderOf(path));
     return Replacement::Done;
 }
 
-// Where no file can be made beside it (a read-only folder) the file itself
-// is rewritten. Nothing is truncated before the new bytes are in; if they do
+// Where no file can be made beside it (a read-only folder), or none that
+// keeps what the file carries, the file itself is rewritten. Nothing is truncated before the new bytes are in; if they do
 // not all go in, the old bytes are put back.
 void rewriteInPlace(const std::string& path, const std::string& contents)
 {
@@ -187,6 +193,7 @@ void writeControlsFile(int scheme)
     bool exists = stat(path.c_str(), &existing) == 0;
     if (exists && !mayChange(path, existing))
         return;
-    if (replaceFile(path, contents, exists ? &existing : nullptr) == Replacement::NoTemporaryFile && exists)
+    Replacement replaced = replaceFile(path, contents, exists ? &existing : nullptr);
+    if (exists && (replaced == Replacement::NoTemporaryFile || replaced == Replacement::NoStandIn))
         rewriteInPlace(path, contents);
 }

@@ -64,8 +64,9 @@ std::size_t imageIdentity(const void* loadAddress, const unsigned char** identit
         return 0;
     ElfW(Ehdr) header;
     std::memcpy(&header, image, sizeof header);
+    // Bounds compared without a sum, which an offset near 2^64 would wrap.
     if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_phentsize != sizeof(ElfW(Phdr)) ||
-        header.e_phoff + std::size_t(header.e_phnum) * sizeof(ElfW(Phdr)) > firstPage)
+        header.e_phoff > firstPage || std::size_t(header.e_phnum) * sizeof(ElfW(Phdr)) > firstPage - header.e_phoff)
         return 0;
     auto* segments = reinterpret_cast<const ElfW(Phdr)*>(image + header.e_phoff);
     int count = header.e_phnum;

@@ -196,6 +196,16 @@ TEST_F(ControlsFile, AsRootReadOnlyIsLeftAloneAndAnotherUsersFileStaysTheirs)
     EXPECT_EQ(info.st_uid, uid);
     EXPECT_EQ(info.st_gid, gid);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    // The other way round: the player may write a file that root owns
+    // (as sudo leaves one), but cannot give a replacement root's ownership.
+    auto dropPrivileges = asUnprivilegedOwner();
+    ASSERT_EQ(chown(controlsFile().c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0666), 0);
+    ASSERT_EQ(inChild(dropPrivileges, 1), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
 }
 
 TEST_F(ControlsFile, LinkKeepsPointingAtTheFileItNamesWhichIsReplaced)

@@ -6,7 +6,7 @@
 
 bool connectFltkToWindowSystem()
 {
-    // No "About" entry of FLTK's own in the application menu.
+    // No "Print Front Window" item of FLTK's own in the application menu.
     Fl_Mac_App_Menu::print = "";
     return openDisplay();
 }

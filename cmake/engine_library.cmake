@@ -33,3 +33,20 @@ function(check_engine_library path)
         message(FATAL_ERROR "ENGINE_LIBRARY=${path}: ${problem}. Give the engine library the bundle is built around.")
     endif()
 endfunction()
+
+# engine_exports_allocation_operators(PATH VARIABLE): whether the library
+# exports the throwing operator new, as the engine the executable takes its
+# allocation operators from does.
+function(engine_exports_allocation_operators path variable)
+    if(APPLE)
+        set(list_exports ${CMAKE_NM} -gU)
+    else()
+        set(list_exports ${CMAKE_NM} -D --defined-only)
+    endif()
+    execute_process(COMMAND ${list_exports} "${path}" OUTPUT_VARIABLE symbols ERROR_QUIET)
+    if(symbols MATCHES "[ \t]T _?_Znwm\n")
+        set(${variable} TRUE PARENT_SCOPE)
+    else()
+        set(${variable} FALSE PARENT_SCOPE)
+    endif()
+endfunction()

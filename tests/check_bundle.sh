@@ -82,6 +82,19 @@ if [ "$macho" = 1 ]; then
     header "$game" | grep -q X86_64 || fail "the executable is not x86-64"
     header "$game" | grep -q EXECUTE || fail "Game is not an executable"
     nm_m "$game" | grep -q "dynamically looked up" && fail "some imports are looked up in no particular library"
+    # The global allocation operators (new, new[], delete, delete[], in any
+    # form) are the engine's: imported from it, none of Game's own. A
+    # sanitizer's runtime puts its own first by design.
+    operators=$(nm_m "$game" | grep -E ' __Z(nw|na|dl|da)[A-Za-z0-9_]*( |$)')
+    grep -q . <<<"$operators" || fail "Game uses no allocation operator at all"
+    while read -r line; do
+        case "$line" in
+            *"(undefined) external "*" (from UnityPlayer)") ;;
+            *"(undefined) external "*" (from libclang_rt.asan_osx_dynamic)")
+                echo "note: ${line##* external } is the sanitizer's, as its build intends" ;;
+            *) fail "an allocation operator is not the engine's: $line" ;;
+        esac
+    done <<<"$operators"
     # The launcher targets the engine it was built with: its LC_UUID, as bytes.
     uuid=$(load_commands "$engine" | grep -A2 LC_UUID | awk '$1 == "uuid" {print $2}')
     [ -n "$uuid" ] || fail "the engine has no LC_UUID"

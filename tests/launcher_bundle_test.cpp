@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -28,6 +29,7 @@ protected:
     std::string userFolder() const { return configFolder() + userSubfolder; }
     std::string controlsFile() const { return userFolder() + "/controls.ini"; }
     std::string recordFile() const { return home.file("engine-record"); }
+    std::string allocationsFile() const { return home.file("engine-allocations"); }
 
     void createControlsFile() const
     {
@@ -43,7 +45,8 @@ protected:
         options.arguments = std::move(arguments);
         options.environment = {{"HOME", home.path()},
                                {"XDG_CONFIG_HOME", home.file("config")},
-                               {"STANDIN_ENGINE_RECORD", recordFile()}};
+                               {"STANDIN_ENGINE_RECORD", recordFile()},
+                               {"STANDIN_ENGINE_ALLOCATIONS", allocationsFile()}};
         // Without a display the chooser ends at once as if closed.
         options.unsetEnvironment = {"DISPLAY", "STANDIN_ENGINE_EXIT"};
         if (!display.empty())
@@ -57,6 +60,21 @@ protected:
         if (!fileExists(recordFile()))
             return {};
         return splitRecord(readFile(recordFile()));
+    }
+
+    // The engine's allocation operators serve the executable ('n' for each
+    // allocation, 'd' for each release), except under AddressSanitizer,
+    // whose own operators come first by design.
+    void expectAllocationsServedByTheEngine() const
+    {
+        std::string served = fileExists(allocationsFile()) ? readFile(allocationsFile()) : "";
+#if defined(__SANITIZE_ADDRESS__)
+        std::printf("note: AddressSanitizer's allocation operators are bound first; the engine served none\n");
+        EXPECT_EQ(served, "");
+#else
+        EXPECT_NE(served.find('n'), std::string::npos) << "the executable allocated nothing through the engine";
+        EXPECT_NE(served.find('d'), std::string::npos) << "the executable released nothing through the engine";
+#endif
     }
 };
 
@@ -112,6 +130,7 @@ TEST_F(LauncherBundle, ControlsFilePresentRelaunchesWithEmptyMarker)
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
     EXPECT_EQ(result.standardError, "");
     EXPECT_EQ(result.standardOutput, "stand-in engine: PlayerMain argc=3 \"P\" \"-game\" \"\"\n");
+    expectAllocationsServedByTheEngine();
 }
 
 TEST_F(LauncherBundle, GameModeHandsArgumentsUnchangedAndReturnsEngineStatus)
@@ -168,6 +187,7 @@ TEST_F(LauncherBundle, NoControlsFileShowsChooserAndClosedChooserEndsWithOne)
     // The engine created the per-user folder during the first-run test.
     EXPECT_TRUE(fileExists(userFolder()));
     EXPECT_FALSE(fileExists(controlsFile()));
+    expectAllocationsServedByTheEngine();
 }
 
 TEST_F(LauncherBundle, ForcedChooserIgnoresAnExistingControlsFile)

@@ -1,0 +1,165 @@
+// The engine's global allocation operators, which the executable binds in
+// place of the C++ runtime's, all on the C allocator. With
+// STANDIN_ENGINE_ALLOCATIONS naming a file, every allocation and release it
+// serves for the executable itself appends one byte there ('n' and 'd'), so
+// a test can tell whose operators the executable is bound to.
+
+#include <cstddef>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#else
+#include <link.h>
+#endif
+
+#define ENGINE_EXPORT __attribute__((visibility("default")))
+
+namespace {
+
+// Set up by the engine's initialiser. Until then (the C++ runtime's own
+// initialisers allocate first) the operators serve without counting.
+int journal = -1;
+const void* executableBase = nullptr;
+
+#ifndef __APPLE__
+int firstObjectBase(dl_phdr_info* info, std::size_t, void* base)
+{
+    // The first object is the executable; its image starts at its first segment.
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        if (info->dlpi_phdr[i].p_type == PT_LOAD) {
+            *static_cast<const void**>(base) =
+                reinterpret_cast<const void*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+            break;
+        }
+    }
+    return 1;
+}
+#endif
+
+__attribute__((constructor)) void openJournal()
+{
+    const char* path = std::getenv("STANDIN_ENGINE_ALLOCATIONS");
+    if (!path || !*path)
+        return;
+#ifdef __APPLE__
+    executableBase = _dyld_get_image_header(0);
+#else
+    dl_iterate_phdr(firstObjectBase, &executableBase);
+#endif
+    journal = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+void note(char event, const void* caller)
+{
+    if (journal < 0)
+        return;
+    Dl_info info {};
+    if (dladdr(caller, &info) != 0 && info.dli_fbase == executableBase)
+        (void)!write(journal, &event, 1);
+}
+
+void* allocate(std::size_t size, std::size_t alignment = 0)
+{
+    if (size == 0)
+        size = 1;
+    for (;;) {
+        void* block = nullptr;
+        if (alignment <= alignof(std::max_align_t))
+            block = std::malloc(size);
+        else if (posix_memalign(&block, alignment, size) != 0)
+            block = nullptr;
+        if (block)
+            return block;
+        std::new_handler handler = std::get_new_handler();
+        if (!handler)
+            throw std::bad_alloc();
+        handler();
+    }
+}
+
+void* allocateOrNull(std::size_t size, std::size_t alignment = 0) noexcept
+{
+    try {
+        return allocate(size, alignment);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+#define CALLER __builtin_return_address(0)
+
+ENGINE_EXPORT void* operator new(std::size_t size)
+{
+    note('n', CALLER);
+    return allocate(size);
+}
+
+ENGINE_EXPORT void* operator new[](std::size_t size)
+{
+    note('n', CALLER);
+    return allocate(size);
+}
+
+ENGINE_EXPORT void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    note('n', CALLER);
+    return allocateOrNull(size);
+}
+
+ENGINE_EXPORT void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    note('n', CALLER);
+    return allocateOrNull(size);
+}
+
+ENGINE_EXPORT void* operator new(std::size_t size, std::align_val_t alignment)
+{
+    note('n', CALLER);
+    return allocate(size, std::size_t(alignment));
+}
+
+ENGINE_EXPORT void* operator new[](std::size_t size, std::align_val_t alignment)
+{
+    note('n', CALLER);
+    return allocate(size, std::size_t(alignment));
+}
+
+ENGINE_EXPORT void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
+{
+    note('n', CALLER);
+    return allocateOrNull(size, std::size_t(alignment));
+}
+
+ENGINE_EXPORT void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
+{
+    note('n', CALLER);
+    return allocateOrNull(size, std::size_t(alignment));
+}
+
+// Every form of release frees: each block came from malloc or posix_memalign.
+#define RELEASE(...)                                 \
+    ENGINE_EXPORT void operator __VA_ARGS__ noexcept \
+    {                                                \
+        if (block)                                   \
+            note('d', CALLER);                       \
+        std::free(block);                            \
+    }
+
+RELEASE(delete(void* block))
+RELEASE(delete[](void* block))
+RELEASE(delete(void* block, std::size_t))
+RELEASE(delete[](void* block, std::size_t))
+RELEASE(delete(void* block, const std::nothrow_t&))
+RELEASE(delete[](void* block, const std::nothrow_t&))
+RELEASE(delete(void* block, std::align_val_t))
+RELEASE(delete[](void* block, std::align_val_t))
+RELEASE(delete(void* block, std::size_t, std::align_val_t))
+RELEASE(delete[](void* block, std::size_t, std::align_val_t))
+RELEASE(delete(void* block, std::align_val_t, const std::nothrow_t&))
+RELEASE(delete[](void* block, std::align_val_t, const std::nothrow_t&))

@@ -77,6 +77,14 @@ if [ "$macho" = 1 ]; then
         || fail "rpath is not @executable_path/../Frameworks"
     load_commands "$engine" | grep -A2 LC_ID_DYLIB | grep -q "name @rpath/UnityPlayer.dylib " \
         || fail "the engine's install name is not @rpath/UnityPlayer.dylib"
+    # Room after the load commands, so that codesign can add its own and
+    # install_name_tool can change names and rpaths.
+    for image in "$game" "$engine"; do
+        commands_end=$(header "$image" | awk '$1 ~ /MH_MAGIC_64/ {print 32 + $7}')
+        first_section=$(load_commands "$image" | awk '$1 == "offset" && $2 > 0 {print $2}' | sort -n | head -1)
+        [ -n "$commands_end" ] && [ -n "$first_section" ] && [ $((first_section - commands_end)) -ge 32 ] ||
+            fail "$(basename "$image") has no room after its load commands (${commands_end:-?} to ${first_section:-?})"
+    done
     header "$game" | grep -q PIE || fail "the executable is not position-independent"
     header "$game" | grep -q TWOLEVEL || fail "the executable does not bind its imports to their libraries"
     header "$game" | grep -q X86_64 || fail "the executable is not x86-64"

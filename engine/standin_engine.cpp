@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "standin_routines.h"
 
@@ -109,6 +110,21 @@ void createFolders(const std::string& path)
     }
 }
 
+// Into the file the variable names, if set: each text followed by one NUL.
+void writeRecord(const char* variable, const std::vector<std::string>& texts)
+{
+    const char* recordPath = std::getenv(variable);
+    if (!recordPath || !*recordPath)
+        return;
+    std::FILE* record = std::fopen(recordPath, "wb");
+    if (!record)
+        contractBreak("cannot write a record file");
+    for (const std::string& text : texts)
+        std::fwrite(text.c_str(), 1, text.size() + 1, record);
+    if (std::fclose(record) != 0)
+        contractBreak("cannot write a record file");
+}
+
 void prepare()
 {
     if (stage != Stage::Fresh)
@@ -124,6 +140,7 @@ bool setDataFolders(const EngineRecord* data, const EngineRecord* contents)
     contentsFolder = copyRecord(contents, "contents-folder record missing");
     if (data->count != data->length || contents->count != contents->length)
         contractBreak("record count and length differ");
+    writeRecord("STANDIN_ENGINE_FOLDERS", {dataFolder, contentsFolder});
 
     std::string company, product;
     if (!isFolder(dataFolder) || !readAppInfo(dataFolder, company, product)) {
@@ -167,18 +184,10 @@ namespace {
 
 void recordArguments(int argc, const char** argv)
 {
-    const char* recordPath = std::getenv("STANDIN_ENGINE_RECORD");
-    if (!recordPath || !*recordPath)
-        return;
-    std::FILE* record = std::fopen(recordPath, "wb");
-    if (!record)
-        contractBreak("cannot write STANDIN_ENGINE_RECORD");
-    for (int i = 0; i < argc; ++i) {
-        const char* argument = argv[i] ? argv[i] : "";
-        std::fwrite(argument, 1, std::strlen(argument) + 1, record);
-    }
-    if (std::fclose(record) != 0)
-        contractBreak("cannot write STANDIN_ENGINE_RECORD");
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.push_back(argv[i] ? argv[i] : "");
+    writeRecord("STANDIN_ENGINE_RECORD", arguments);
 }
 
 #ifdef STANDIN_OTHER_BUILD

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "control_schemes.h"
 #include "controls_file.h"
 #include "expected_controls.h"
 #include "launcher/engine_interface.h"
@@ -104,10 +105,25 @@ TEST_F(ControlsFile, KeyNamesFromTheFirstByteOnly)
     EXPECT_STREQ(controlsKeyName(""), "");
 }
 
-TEST_F(ControlsFile, NothingIsWrittenWithoutAnEngineSetUp)
+TEST_F(ControlsFile, NothingIsWrittenWithoutAnEngineSetUpOrAScheme)
 {
     ASSERT_EQ(inChild([] {}, 0, false), 0);
     EXPECT_FALSE(fileExists(configFolder()));
+    for (int scheme : {-1, schemeCount}) {
+        ASSERT_EQ(inChild([] {}, scheme), 0);
+        EXPECT_TRUE(userFolderEntries().empty());
+    }
+}
+
+TEST_F(ControlsFile, NewFileTakesTheUsualModeUnderTheUmask)
+{
+    for (mode_t mask : {022, 077}) {
+        ASSERT_EQ(inChild([mask] { umask(mask); }, 0), 0);
+        struct stat info {};
+        ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask);
+        ASSERT_EQ(unlink(controlsFile().c_str()), 0);
+    }
 }
 
 TEST_F(ControlsFile, MissingFolderLeavesNoFile)
@@ -187,11 +203,21 @@ TEST_F(ControlsFile, AsRootReadOnlyIsLeftAloneAndAnotherUsersFileStaysTheirs)
 
     auto [uid, gid] = unprivilegedUser();
     ASSERT_NE(uid, 0u);
+    // Root's own file in another group keeps that group.
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0664), 0);
+    ASSERT_EQ(chown(controlsFile().c_str(), 0, gid), 0);
+    ASSERT_EQ(inChild([] {}, 1), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+    struct stat info {};
+    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_gid, gid);
+    EXPECT_EQ(info.st_mode & 0777, 0664u);
+
     ASSERT_EQ(chmod(controlsFile().c_str(), 0640), 0);
     ASSERT_EQ(chown(controlsFile().c_str(), uid, gid), 0);
     ASSERT_EQ(inChild([] {}, 0), 0);
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
-    struct stat info {};
     ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, uid);
     EXPECT_EQ(info.st_gid, gid);

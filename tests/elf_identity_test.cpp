@@ -7,12 +7,14 @@
 #include "image_identity.h"
 #include "process_runner.h"
 
+#include <cstdint>
 #include <cstring>
 #include <dlfcn.h>
 #include <elf.h>
 #include <functional>
 #include <link.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -52,7 +54,74 @@ struct LoadedImage {
     }
 };
 
+struct Note {
+    std::uint32_t type;
+    std::string name;
+    std::string description;
+};
+
+// A page-sized image laid out by hand: the ELF header, one segment over the
+// whole page, and a note segment with these notes, aligned as given.
+struct SyntheticImage {
+    std::uint64_t words[512] = {}; // 8-aligned, as a loaded image is
+    ElfW(Ehdr) header {};
+
+    SyntheticImage(const std::vector<Note>& notes, std::size_t alignment)
+    {
+        auto* bytes = reinterpret_cast<unsigned char*>(words);
+        auto alignUp = [&](std::size_t value) { return (value + alignment - 1) / alignment * alignment; };
+        const std::size_t notesStart = 256;
+        std::size_t offset = notesStart;
+        for (const Note& note : notes) {
+            ElfW(Nhdr) noteHeader {std::uint32_t(note.name.size() + 1), std::uint32_t(note.description.size()),
+                                   note.type};
+            std::memcpy(bytes + offset, &noteHeader, sizeof noteHeader);
+            std::memcpy(bytes + offset + sizeof noteHeader, note.name.c_str(), note.name.size() + 1);
+            std::size_t description = alignUp(offset + sizeof noteHeader + noteHeader.n_namesz);
+            std::memcpy(bytes + description, note.description.data(), note.description.size());
+            offset = alignUp(description + note.description.size());
+        }
+        ElfW(Phdr) segments[2] = {};
+        segments[0].p_type = PT_LOAD;
+        segments[0].p_filesz = segments[0].p_memsz = sizeof words;
+        segments[1].p_type = PT_NOTE;
+        segments[1].p_offset = segments[1].p_vaddr = notesStart;
+        segments[1].p_filesz = segments[1].p_memsz = offset - notesStart;
+        segments[1].p_align = alignment;
+        std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+        header.e_ident[EI_CLASS] = ELFCLASS64;
+        header.e_type = ET_DYN;
+        header.e_phoff = sizeof header;
+        header.e_phentsize = sizeof(ElfW(Phdr));
+        header.e_phnum = 2;
+        std::memcpy(bytes + sizeof header, segments, sizeof segments);
+        store();
+    }
+    void store() { std::memcpy(words, &header, sizeof header); }
+};
+
 } // namespace
+
+// Notes ahead of the build-id (another vendor's, an empty build-id) are
+// stepped over as the loader lays them out, 4- or 8-aligned; a header whose
+// program headers would lie past the address space's end is refused.
+TEST(EngineIdentity, SyntheticNotesAndHeaders)
+{
+    const std::string buildId = "\x5c\xa1\xab\x1e\x0d\xdb\xa1\x1c\x0f\xfe\xe5\xee\xdf\xac\xad\xe5\xca\x1a\xb1\xe0";
+    std::vector<Note> notes = {{1, "ACME", std::string(20, '\xaa')}, {NT_GNU_BUILD_ID, "GNU", ""},
+                               {NT_GNU_BUILD_ID, "GNU", buildId}};
+    for (std::size_t alignment : {4, 8}) {
+        SCOPED_TRACE(std::to_string(alignment) + "-aligned notes");
+        SyntheticImage image(notes, alignment);
+        const unsigned char* identity = nullptr;
+        ASSERT_EQ(imageIdentity(image.words, &identity), buildId.size());
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(identity), buildId.size()), buildId);
+
+        image.header.e_phoff = ~ElfW(Off)(0) - 15;
+        image.store();
+        EXPECT_EQ(imageIdentity(image.words, &identity), 0u);
+    }
+}
 
 TEST(EngineIdentity, NoteSegmentsReadAsTheDynamicLoaderReadsThem)
 {

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -30,6 +31,7 @@ protected:
     std::string controlsFile() const { return userFolder() + "/controls.ini"; }
     std::string recordFile() const { return home.file("engine-record"); }
     std::string allocationsFile() const { return home.file("engine-allocations"); }
+    std::string foldersFile() const { return home.file("engine-folders"); }
 
     void createControlsFile() const
     {
@@ -46,7 +48,8 @@ protected:
         options.environment = {{"HOME", home.path()},
                                {"XDG_CONFIG_HOME", home.file("config")},
                                {"STANDIN_ENGINE_RECORD", recordFile()},
-                               {"STANDIN_ENGINE_ALLOCATIONS", allocationsFile()}};
+                               {"STANDIN_ENGINE_ALLOCATIONS", allocationsFile()},
+                               {"STANDIN_ENGINE_FOLDERS", foldersFile()}};
         // Without a display the chooser ends at once as if closed.
         options.unsetEnvironment = {"DISPLAY", "STANDIN_ENGINE_EXIT"};
         if (!display.empty())
@@ -131,6 +134,19 @@ TEST_F(LauncherBundle, ControlsFilePresentRelaunchesWithEmptyMarker)
     EXPECT_EQ(result.standardError, "");
     EXPECT_EQ(result.standardOutput, "stand-in engine: PlayerMain argc=3 \"P\" \"-game\" \"\"\n");
     expectAllocationsServedByTheEngine();
+
+    // The folders as the loader names the engine, not normalised: the
+    // contents folder without a '/' at its end, the data folder inside it.
+    std::vector<std::string> folders = fileExists(foldersFile()) ? splitRecord(readFile(foldersFile())) : Arguments {};
+    ASSERT_EQ(folders.size(), 2u);
+    EXPECT_EQ(folders[0], folders[1] + "/Resources/Data");
+    ASSERT_FALSE(folders[1].empty());
+    EXPECT_NE(folders[1].back(), '/');
+    char* contents = realpath(folders[1].c_str(), nullptr);
+    char* expected = realpath((bundle + "/Contents").c_str(), nullptr);
+    EXPECT_STREQ(contents, expected);
+    std::free(contents);
+    std::free(expected);
 }
 
 TEST_F(LauncherBundle, GameModeHandsArgumentsUnchangedAndReturnsEngineStatus)

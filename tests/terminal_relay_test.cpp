@@ -99,6 +99,8 @@ struct RelaySetup {
     int closedStream = -1;
     // A signal the caller ignores, as nohup or trap '' does.
     int ignoredSignal = 0;
+    // Standard output on standard input's terminal, as a shell leaves it.
+    bool outputOnInput = false;
 };
 
 // The relay as a child process: stdin from inputFd, stdout into a pipe the
@@ -118,7 +120,7 @@ public:
                 ioctl(setup.controllingTerminal, TIOCSCTTY, 0);
             }
             dup2(inputFd, 0);
-            dup2(output[1], 1);
+            dup2(setup.outputOnInput ? inputFd : output[1], 1);
             if (!setup.folder.empty() && chdir(setup.folder.c_str()) != 0)
                 _exit(126);
             for (int fd = 3; fd < 3 + setup.occupiedDescriptors; ++fd)
@@ -481,6 +483,20 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
             waitpid(owner, nullptr, 0);
         }
     }
+}
+
+// The caller's terminal, holding both standard streams, goes away: nothing
+// can be typed or shown any more, so the relay ends; with 1, as the caller
+// ignores SIGPIPE (a relay under nohup).
+TEST(TerminalRelay, EndsWhenTheCallersTerminalGoes)
+{
+    PseudoTerminal terminal;
+    PseudoTerminal device;
+    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {-1, "", 0, -1, SIGPIPE, true});
+    ASSERT_EQ(readBytes(device.master, 1), "\n");
+    close(terminal.master);
+    terminal.master = -1;
+    EXPECT_EQ(relay.waitForExit(5), 1);
 }
 
 // The device is the session's own terminal, reached by the name /dev/tty.

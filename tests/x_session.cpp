@@ -4,6 +4,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -103,14 +104,28 @@ bool XSession::pressKey(const std::string& window, const std::string& key) const
     return xdotool("windowfocus --sync " + window + " key " + key);
 }
 
+// By the key's own keycode, through XTEST: xdotool's keydown Alt_R holds
+// Alt_L too. The server keeps the key down after this connection closes.
+bool XSession::fakeKey(const std::string& key, bool down) const
+{
+    Display* connection = XOpenDisplay(display().c_str());
+    if (!connection)
+        return false;
+    KeyCode code = XKeysymToKeycode(connection, XStringToKeysym(key.c_str()));
+    bool sent = code != 0 && XTestFakeKeyEvent(connection, code, down, CurrentTime);
+    XSync(connection, False);
+    XCloseDisplay(connection);
+    return sent;
+}
+
 bool XSession::holdKey(const std::string& key) const
 {
-    return xdotool("keydown " + key);
+    return fakeKey(key, true);
 }
 
 bool XSession::releaseKey(const std::string& key) const
 {
-    return xdotool("keyup " + key);
+    return fakeKey(key, false);
 }
 
 bool XSession::requestClose(const std::string& window) const

@@ -32,7 +32,8 @@ public:
     std::array<int, 4> geometry(const std::string& window) const;
     // A real key press and release (XTEST) with the window focused.
     bool pressKey(const std::string& window, const std::string& key) const;
-    // Holds a key down (XTEST) until released, whichever window has the focus.
+    // Holds a key down (XTEST, by its own keycode alone) until released,
+    // whichever window has the focus.
     bool holdKey(const std::string& key) const;
     bool releaseKey(const std::string& key) const;
     // What a window manager sends when the close button is clicked.
@@ -42,6 +43,7 @@ public:
 
 private:
     std::string run(const std::string& command) const;
+    bool fakeKey(const std::string& key, bool down) const;
     // True when xdotool with these arguments succeeded.
     bool xdotool(const std::string& arguments) const;
     XServer server_;

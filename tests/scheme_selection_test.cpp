@@ -16,6 +16,7 @@
 #endif
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <cstring>
@@ -71,6 +72,22 @@ protected:
     std::array<int, 4> bounds(Fl_Widget* widget) const
     {
         return {widget->x(), widget->y(), widget->w(), widget->h()};
+    }
+
+    // FLTK's own loop, as the chooser runs it, until no animation is left.
+    static bool runAnimations(double seconds = 5)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        auto animating = [] {
+            return Fl::has_idle(expandStep, nullptr) || Fl::has_idle(fadeStep, schemeCallbackData(0)) ||
+                   Fl::has_idle(fadeStep, schemeCallbackData(1));
+        };
+        while (animating()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            Fl::wait(0.01);
+        }
+        return true;
     }
 };
 
@@ -207,6 +224,24 @@ TEST_F(Chooser, SwappingSchemesClosesOneAsTheOtherSlidesIn)
     EXPECT_EQ(s.panelBottom[0], 80);
     EXPECT_EQ(s.panelTop[1], 80);
     EXPECT_EQ(s.panelBottom[1], 160);
+}
+
+// The player changes their mind once the first choice has settled: the new
+// panel opens all the way, the old one closes, the new banner fades in whole.
+TEST_F(Chooser, ChangeOfMindAfterTheAnimationsEndedRunsThemAgain)
+{
+    needDisplay();
+    ASSERT_EQ(press(FL_Down), 1);
+    ASSERT_TRUE(runAnimations());
+    ASSERT_EQ(press('z'), 1);
+    ASSERT_TRUE(runAnimations());
+    EXPECT_FALSE(s.schemePanel[0]->visible());
+    EXPECT_TRUE(s.schemePanel[1]->visible());
+    EXPECT_EQ(bounds(s.schemePanel[1]), (Bounds {117, 132, 395, 160}));
+    const unsigned char* banner = s.bannerPixels[1];
+    EXPECT_EQ(banner[4 * (bannerWidth - 1) + 3], 255) << "the fade did not end opaque";
+    for (int row = 1; row < bannerHeight; ++row)
+        EXPECT_EQ(std::memcmp(banner + row * bannerRowBytes, banner, bannerRowBytes), 0) << "row " << row;
 }
 
 TEST_F(Chooser, SelectionDuringAnimationRestartsWithoutSecondRegistration)

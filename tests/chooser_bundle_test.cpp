@@ -37,11 +37,11 @@ protected:
     void SetUp() override { ASSERT_TRUE(x.ready()) << "Xvfb did not start"; }
 
     void start(std::vector<std::string> arguments, const std::string& program = game,
-               bool standardErrorClosed = false)
+               bool standardErrorClosed = false, const std::string& display = "")
     {
         process = std::make_unique<BackgroundProcess>(
             program, arguments,
-            std::vector<std::pair<std::string, std::string>> {{"DISPLAY", x.display()},
+            std::vector<std::pair<std::string, std::string>> {{"DISPLAY", display.empty() ? x.display() : display},
                                                               {"HOME", home.path()},
                                                               {"XDG_CONFIG_HOME", home.file("config")},
                                                               {"STANDIN_ENGINE_RECORD", recordFile()}},
@@ -255,6 +255,23 @@ TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
     start({"P"}, game, true);
     EXPECT_EQ(process->waitForExit(15), 0);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+}
+
+// A display that takes no connection at first, as a server resetting after
+// its last client: the chooser still comes up, on its one connection.
+TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOne)
+{
+    DisplayRelay relay(x.display(), 30);
+    ASSERT_FALSE(relay.name().empty()) << "no free display port";
+    start({"P"}, game, false, relay.name());
+    window = x.findWindow(process->pid());
+    ASSERT_FALSE(window.empty()) << "no chooser window appeared";
+    EXPECT_EQ(relay.openConnections(), 1);
+    press("Down");
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+    expectNoOutputBeforeTheGame();
 }
 
 TEST_F(ChooserOnResettingServer, EveryStartKeepsItsWindowAndPrintsNothing)

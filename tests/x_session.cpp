@@ -5,13 +5,20 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <vector>
 #include <thread>
 #include <unistd.h>
 
@@ -207,4 +214,96 @@ int BackgroundProcess::waitForExit(double seconds)
 {
     waitUntil([&] { return !running(); }, seconds);
     return status_;
+}
+
+DisplayRelay::DisplayRelay(const std::string& display, int dropMilliseconds)
+    : upstream_("/tmp/.X11-unix/X" + display.substr(display.find(':') + 1)), dropMilliseconds_(dropMilliseconds)
+{
+    for (int number = 400; number < 700 && name_.empty(); ++number) {
+        listening_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(std::uint16_t(6000 + number));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(listening_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            listen(listening_, 16) == 0)
+            name_ = "127.0.0.1:" + std::to_string(number);
+        else
+            close(listening_);
+    }
+    if (!name_.empty())
+        thread_ = std::thread([this] { relay(); });
+}
+
+DisplayRelay::~DisplayRelay()
+{
+    stopping_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (!name_.empty())
+        close(listening_);
+}
+
+void DisplayRelay::relay()
+{
+    // Pairs of client and server ends, in both directions.
+    std::vector<std::pair<int, int>> pairs;
+    bool anyConnection = false;
+    auto firstConnection = std::chrono::steady_clock::now();
+    while (!stopping_) {
+        std::vector<pollfd> watched = {{listening_, POLLIN, 0}};
+        for (auto [client, server] : pairs) {
+            watched.push_back({client, POLLIN, 0});
+            watched.push_back({server, POLLIN, 0});
+        }
+        if (poll(watched.data(), watched.size(), 20) <= 0)
+            continue;
+        if (watched[0].revents) {
+            int client = accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
+            auto now = std::chrono::steady_clock::now();
+            if (!anyConnection)
+                firstConnection = now;
+            anyConnection = true;
+            int server = -1;
+            if (client >= 0 && now - firstConnection >= std::chrono::milliseconds(dropMilliseconds_)) {
+                server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_un address {};
+                address.sun_family = AF_UNIX;
+                std::snprintf(address.sun_path, sizeof address.sun_path, "%s", upstream_.c_str());
+                if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                    close(server);
+                    server = -1;
+                }
+            }
+            if (server >= 0) {
+                pairs.push_back({client, server});
+                ++open_;
+            } else if (client >= 0) {
+                close(client);
+            }
+        }
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            auto [client, server] = pairs[i];
+            bool ended = false;
+            for (int side = 0; side < 2 && !ended; ++side) {
+                if (!watched[1 + 2 * i + side].revents)
+                    continue;
+                char bytes[65536];
+                int from = side == 0 ? client : server, to = side == 0 ? server : client;
+                ssize_t got = read(from, bytes, sizeof bytes);
+                ended = got <= 0 || write(to, bytes, std::size_t(got)) != got;
+            }
+            if (ended) {
+                close(client);
+                close(server);
+                pairs[i] = {-1, -1};
+                --open_;
+            }
+        }
+        pairs.erase(std::remove(pairs.begin(), pairs.end(), std::pair<int, int> {-1, -1}), pairs.end());
+    }
+    for (auto [client, server] : pairs) {
+        close(client);
+        close(server);
+    }
 }

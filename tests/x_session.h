@@ -6,9 +6,11 @@
 #include "x_server.h"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -47,6 +49,31 @@ private:
     // True when xdotool with these arguments succeeded.
     bool xdotool(const std::string& arguments) const;
     XServer server_;
+};
+
+// The X server reached over TCP through a relay that drops every connection
+// made in the first dropMilliseconds after the first one, as a server still
+// resetting does, and forwards the later ones. It counts those still open.
+class DisplayRelay {
+public:
+    DisplayRelay(const std::string& display, int dropMilliseconds);
+    ~DisplayRelay();
+    DisplayRelay(const DisplayRelay&) = delete;
+    DisplayRelay& operator=(const DisplayRelay&) = delete;
+
+    const std::string& name() const { return name_; } // as DISPLAY
+    int openConnections() const { return open_; }
+
+private:
+    void relay();
+
+    std::string upstream_;
+    std::string name_;
+    int listening_ = -1;
+    int dropMilliseconds_;
+    std::atomic<bool> stopping_ {false};
+    std::atomic<int> open_ {0};
+    std::thread thread_;
 };
 
 // As a BackgroundProcess's errorFile: the stream closed, as 2>&- does.

@@ -29,24 +29,29 @@ constexpr std::size_t readSize = 4096;
 
 struct RelayBuffer {
     char bytes[2 * readSize];
-    std::size_t head = 0;  // first byte not yet taken
-    std::size_t count = 0; // bytes not yet taken
+    std::size_t start = 0; // first byte not yet taken
+    std::size_t end = 0;   // one past the last
 
-    bool isEmpty() const { return count == 0; }
-    bool hasRoom() const { return count < sizeof bytes; }
-    std::size_t tail() const { return (head + count) % sizeof bytes; }
-    // The free bytes from tail() on, up to the end of the array or to head.
-    std::size_t contiguousRoom() const
+    bool isEmpty() const { return start == end; }
+    bool hasRoom() const { return end - start < sizeof bytes; }
+    // Where the next read goes, and how much it may take: whole reads, the
+    // bytes still waiting moved to the front first when the end is near.
+    char* room(std::size_t* size)
     {
-        std::size_t from = tail();
-        return count == sizeof bytes ? 0 : from < head ? head - from : sizeof bytes - from;
+        if (sizeof bytes - end < readSize && start > 0) {
+            std::memmove(bytes, bytes + start, end - start);
+            end -= start;
+            start = 0;
+        }
+        *size = std::min(readSize, sizeof bytes - end);
+        return bytes + end;
     }
-    std::size_t contiguousBytes() const { return std::min(count, sizeof bytes - head); }
-    void added(std::size_t size) { count += size; }
+    void added(std::size_t size) { end += size; }
     void taken(std::size_t size)
     {
-        count -= size;
-        head = count == 0 ? 0 : (head + size) % sizeof bytes;
+        start += size;
+        if (start == end)
+            start = end = 0;
     }
 };
 
@@ -251,7 +256,9 @@ enum class Outcome { Moved, Nothing, Ended };
 
 Outcome fill(RelayBuffer& buffer, int source)
 {
-    ssize_t count = read(source, buffer.bytes + buffer.tail(), std::min(buffer.contiguousRoom(), readSize));
+    std::size_t size = 0;
+    char* into = buffer.room(&size);
+    ssize_t count = read(source, into, size);
     if (count > 0) {
         buffer.added(static_cast<std::size_t>(count));
         return Outcome::Moved;
@@ -266,8 +273,8 @@ Outcome drain(RelayBuffer& buffer, int destination)
 {
     bool mayBlock = destination == standardOutput;
     while (!buffer.isEmpty()) {
-        std::size_t count = std::min<std::size_t>(buffer.contiguousBytes(), mayBlock ? PIPE_BUF : readSize);
-        ssize_t written = write(destination, buffer.bytes + buffer.head, count);
+        std::size_t count = std::min<std::size_t>(buffer.end - buffer.start, mayBlock ? PIPE_BUF : sizeof buffer.bytes);
+        ssize_t written = write(destination, buffer.bytes + buffer.start, count);
         if (written > 0)
             buffer.taken(static_cast<std::size_t>(written));
         else if (written < 0 && errno == EINTR)
@@ -298,15 +305,25 @@ bool callerTerminalGone()
     return tcgetattr(standardOutput, &settings) != 0;
 }
 
+bool isOutputWritableWithin(timeval limit)
+{
+    clearSet(writableSet);
+    addToSet(writableSet, standardOutput);
+    return select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, &limit) > 0;
+}
+
+bool isOutputWritableNow()
+{
+    return isOutputWritableWithin(timeval {});
+}
+
 bool outputWritableWithin(std::chrono::steady_clock::time_point deadline)
 {
     auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0)
         return false;
-    timeval limit {static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
-    clearSet(writableSet);
-    addToSet(writableSet, standardOutput);
-    return select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, &limit) > 0;
+    return isOutputWritableWithin(
+        timeval {static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)});
 }
 
 // The device has hung up or failed for good: what it said last still goes
@@ -380,9 +397,18 @@ bool outputWritableWithin(std::chrono::steady_clock::time_point deadline)
         if (deviceWritable && drain(inputToDevice, device) == Outcome::Ended)
             endAsDeviceGone();
 
-        if (isInSet(readableSet, device) && fill(deviceToOutput, device) == Outcome::Ended)
-            endAsDeviceGone();
-        if (isInSet(writableSet, standardOutput) && drain(deviceToOutput, standardOutput) == Outcome::Ended)
+        // Standard output was waited for only if it had bytes already; bytes
+        // that arrive in an empty buffer are sent on once it is writable now.
+        bool outputPolled = !deviceToOutput.isEmpty();
+        bool outputWritable = isInSet(writableSet, standardOutput);
+        if (isInSet(readableSet, device)) {
+            Outcome read = fill(deviceToOutput, device);
+            if (read == Outcome::Ended)
+                endAsDeviceGone();
+            if (read == Outcome::Moved && !outputPolled)
+                outputWritable = isOutputWritableNow();
+        }
+        if (outputWritable && drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();
     }
 }

@@ -128,10 +128,17 @@ Display* connectToDisplay()
     auto deadline = std::chrono::steady_clock::now() + connectionDeadline;
     Display* opened = nullptr;
     try {
-        std::thread(connect, connection, said[0], deadline).detach();
+        std::thread connecting(connect, connection, said[0], deadline);
         std::unique_lock<std::mutex> hold(connection->lock);
-        connection->finished.wait_until(hold, deadline, [&] { return connection->done; });
+        bool done = connection->finished.wait_until(hold, deadline, [&] { return connection->done; });
         opened = connection->display;
+        hold.unlock();
+        // Finished: gone before anything else runs. Past the deadline: left
+        // waiting on a server that never answers, until the process ends.
+        if (done)
+            connecting.join();
+        else
+            connecting.detach();
     } catch (const std::system_error&) {
         // No thread to be had: no display either.
         if (said[0] >= 0)

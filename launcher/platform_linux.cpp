@@ -2,17 +2,17 @@
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
-#include <chrono>
+#include <cerrno>
 #include <climits>
-#include <condition_variable>
+#include <csetjmp>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <initializer_list>
-#include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 void registerActivationObserver()
@@ -58,16 +58,44 @@ bool displayTried = false;
 
 // A server that took the connection and never answers (a hung one, a stale
 // forwarded display) would keep Xlib waiting for ever, and the game with it.
-constexpr auto connectionDeadline = std::chrono::seconds(2);
+constexpr int connectionDeadlineSeconds = 2;
 
-// What the connecting thread leaves for the main one. Shared, as a thread
-// given up on may still finish after the main thread has gone on.
-struct Connection {
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-    Display* display = nullptr;
-};
+// Descriptors open before connecting. At the deadline every socket beyond
+// them, the connection being made (or a name lookup's), is shut down, which
+// ends Xlib's wait; a thread to wait on instead would cost every start.
+constexpr int watchedDescriptors = 1024;
+bool openBefore[watchedDescriptors];
+volatile sig_atomic_t deadlinePassed = 0;
+sigjmp_buf abandonedConnection;
+
+void noteOpenDescriptors()
+{
+    static pollfd descriptors[watchedDescriptors];
+    for (int fd = 0; fd < watchedDescriptors; ++fd)
+        descriptors[fd] = {fd, 0, 0};
+    poll(descriptors, watchedDescriptors, 0);
+    for (int fd = 0; fd < watchedDescriptors; ++fd)
+        openBefore[fd] = !(descriptors[fd].revents & POLLNVAL);
+}
+
+void cutConnection(int)
+{
+    int savedErrno = errno;
+    deadlinePassed = 1;
+    for (int fd = 0; fd < watchedDescriptors; ++fd)
+        if (!openBefore[fd])
+            shutdown(fd, SHUT_RDWR);
+    errno = savedErrno;
+}
+
+// A connection cut after the server's first answer ends in Xlib's handler
+// for a lost display, which must not return: the attempt is given up.
+int abandonCutConnection(Display*)
+{
+    if (deadlinePassed)
+        siglongjmp(abandonedConnection, 1);
+    _exit(1);
+}
 
 // Whether Xlib said anything since the last look: a display that refuses us
 // says why; one still resetting after its last client takes none, silently.
@@ -80,33 +108,24 @@ bool saidSomething(int said)
     return anything;
 }
 
-// Up to three attempts, 20 ms apart, the last before the deadline.
-void connect(const std::shared_ptr<Connection>& connection, int said,
-             std::chrono::steady_clock::time_point deadline)
+// Up to three attempts, 20 ms apart, all within the deadline.
+Display* attemptConnections(int said)
 {
     Display* opened = nullptr;
-    for (int attempt = 0; attempt < 3 && std::chrono::steady_clock::now() < deadline; ++attempt) {
+    for (int attempt = 0; attempt < 3 && !deadlinePassed; ++attempt) {
         if (attempt > 0)
             usleep(20000);
         opened = XOpenDisplay(nullptr);
         if (opened || (said >= 0 && saidSomething(said)))
             break;
     }
-    if (said >= 0)
-        close(said);
-    // The game that this process may become must not inherit it.
-    if (opened)
-        fcntl(ConnectionNumber(opened), F_SETFD, FD_CLOEXEC);
-    std::lock_guard<std::mutex> hold(connection->lock);
-    connection->display = opened;
-    connection->done = true;
-    connection->finished.notify_one();
+    return opened;
 }
 
 // Xlib prints why a display refused us (no authorization, say); we print
 // nothing. Standard error goes into a pipe meanwhile, which also tells
-// whether Xlib had anything to say. The connection is made on a thread of
-// its own, so that past the deadline the display counts as absent.
+// whether Xlib had anything to say. Past the deadline the display counts
+// as absent.
 Display* connectToDisplay()
 {
     const char* name = std::getenv("DISPLAY");
@@ -116,34 +135,42 @@ Display* connectToDisplay()
     int savedError = dup(STDERR_FILENO);
     int said[2] = {-1, -1};
     if (savedError >= 0 && pipe(said) == 0) {
-        // Xlib's message must never wait for a reader, nor anyone wait for Xlib.
+        // Xlib's message must never wait for a reader.
         fcntl(said[0], F_SETFL, O_NONBLOCK);
         fcntl(said[1], F_SETFL, O_NONBLOCK);
-        fcntl(said[0], F_SETFD, FD_CLOEXEC);
         dup2(said[1], STDERR_FILENO);
         close(said[1]);
     }
 
-    auto connection = std::make_shared<Connection>();
-    auto deadline = std::chrono::steady_clock::now() + connectionDeadline;
+    noteOpenDescriptors();
+    struct sigaction cut {}, previous {};
+    cut.sa_handler = cutConnection;
+    sigfillset(&cut.sa_mask);
+    sigaction(SIGALRM, &cut, &previous);
+    XIOErrorHandler lostDisplay = XSetIOErrorHandler(abandonCutConnection);
+    itimerval deadline {};
+    deadline.it_value.tv_sec = connectionDeadlineSeconds;
+    setitimer(ITIMER_REAL, &deadline, nullptr);
+
     Display* opened = nullptr;
-    try {
-        std::thread connecting(connect, connection, said[0], deadline);
-        std::unique_lock<std::mutex> hold(connection->lock);
-        bool done = connection->finished.wait_until(hold, deadline, [&] { return connection->done; });
-        opened = connection->display;
-        hold.unlock();
-        // Finished: gone before anything else runs. Past the deadline: left
-        // waiting on a server that never answers, until the process ends.
-        if (done)
-            connecting.join();
-        else
-            connecting.detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: no display either.
-        if (said[0] >= 0)
-            close(said[0]);
+    if (sigsetjmp(abandonedConnection, 1) == 0)
+        opened = attemptConnections(said[0]);
+
+    itimerval none {};
+    setitimer(ITIMER_REAL, &none, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    XSetIOErrorHandler(lostDisplay);
+    // Answered just as the deadline cut it: a connection no longer.
+    if (opened && deadlinePassed) {
+        close(ConnectionNumber(opened));
+        opened = nullptr;
     }
+    // The game that this process may become must not inherit it.
+    if (opened)
+        fcntl(ConnectionNumber(opened), F_SETFD, FD_CLOEXEC);
+
+    if (said[0] >= 0)
+        close(said[0]);
     if (savedError >= 0) {
         dup2(savedError, STDERR_FILENO);
         close(savedError);

@@ -2,13 +2,10 @@
 
 #include "process_runner.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -96,22 +93,12 @@ bool chooserWaitsForThePlayer()
 // hung server or a stale forwarded display does.
 class SilentDisplay {
 public:
-    SilentDisplay()
+    SilentDisplay() { listening_ = listenAsDisplay(100, 400, &name_); }
+    ~SilentDisplay()
     {
-        for (int number = 100; number < 400 && name_.empty(); ++number) {
-            listening_ = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address {};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(std::uint16_t(6000 + number));
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (bind(listening_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                listen(listening_, 16) == 0)
-                name_ = "127.0.0.1:" + std::to_string(number);
-            else
-                close(listening_);
-        }
+        if (listening_ >= 0)
+            close(listening_);
     }
-    ~SilentDisplay() { close(listening_); }
     const std::string& name() const { return name_; }
 
 private:

@@ -5,13 +5,16 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -209,4 +212,22 @@ std::vector<std::string> splitRecord(const std::string& record)
     for (std::size_t end; (end = record.find('\0', start)) != std::string::npos; start = end + 1)
         arguments.push_back(record.substr(start, end - start));
     return arguments;
+}
+
+int listenAsDisplay(int first, int last, std::string* name)
+{
+    for (int number = first; number < last; ++number) {
+        int listening = socket(AF_INET, SOCK_STREAM, 0);
+        fcntl(listening, F_SETFD, FD_CLOEXEC);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(std::uint16_t(6000 + number));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listening, 16) == 0) {
+            *name = "127.0.0.1:" + std::to_string(number);
+            return listening;
+        }
+        close(listening);
+    }
+    return -1;
 }

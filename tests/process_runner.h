@@ -67,3 +67,8 @@ bool fileExists(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);
 // Arguments as the stand-in engine records them: each followed by one NUL.
 std::vector<std::string> splitRecord(const std::string& record);
+
+// A socket listening on 127.0.0.1 where the X display "127.0.0.1:N" is
+// reached (port 6000 + N), for the first N from first to last that is free;
+// its name goes into name. -1 when none is.
+int listenAsDisplay(int first, int last, std::string* name);

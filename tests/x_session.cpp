@@ -10,9 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -219,19 +217,8 @@ int BackgroundProcess::waitForExit(double seconds)
 DisplayRelay::DisplayRelay(const std::string& display, int dropMilliseconds)
     : upstream_("/tmp/.X11-unix/X" + display.substr(display.find(':') + 1)), dropMilliseconds_(dropMilliseconds)
 {
-    for (int number = 400; number < 700 && name_.empty(); ++number) {
-        listening_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(std::uint16_t(6000 + number));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(listening_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            listen(listening_, 16) == 0)
-            name_ = "127.0.0.1:" + std::to_string(number);
-        else
-            close(listening_);
-    }
-    if (!name_.empty())
+    listening_ = listenAsDisplay(400, 700, &name_);
+    if (listening_ >= 0)
         thread_ = std::thread([this] { relay(); });
 }
 
@@ -240,7 +227,7 @@ DisplayRelay::~DisplayRelay()
     stopping_ = true;
     if (thread_.joinable())
         thread_.join();
-    if (!name_.empty())
+    if (listening_ >= 0)
         close(listening_);
 }
 
@@ -282,7 +269,8 @@ void DisplayRelay::relay()
                 close(client);
             }
         }
-        for (std::size_t i = 0; i < pairs.size(); ++i) {
+        // The pairs polled this turn; one just accepted waits for the next.
+        for (std::size_t i = 0; i < (watched.size() - 1) / 2; ++i) {
             auto [client, server] = pairs[i];
             bool ended = false;
             for (int side = 0; side < 2 && !ended; ++side) {

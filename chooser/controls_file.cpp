@@ -117,8 +117,9 @@ Replacement replaceFile(const std::string& path, const std::string& contents, co
 }
 
 // Where no file can be made beside it (a read-only folder), or none that
-// keeps what the file carries, the file itself is rewritten. Nothing is truncated before the new bytes are in; if they do
-// not all go in, the old bytes are put back.
+// keeps what the file carries, the file itself is rewritten. Nothing is
+// truncated before the new bytes are in; if they do not all go in, the old
+// bytes are put back.
 void rewriteInPlace(const std::string& path, const std::string& contents)
 {
     int fd = open(path.c_str(), O_RDWR);

@@ -94,53 +94,23 @@ void* allocateOrNull(std::size_t size, std::size_t alignment = 0) noexcept
 
 #define CALLER __builtin_return_address(0)
 
-ENGINE_EXPORT void* operator new(std::size_t size)
-{
-    note('n', CALLER);
-    return allocate(size);
-}
+#define ALLOCATE(signature, result)          \
+    ENGINE_EXPORT void* operator signature \
+    {                                      \
+        note('n', CALLER);                 \
+        return result;                     \
+    }
 
-ENGINE_EXPORT void* operator new[](std::size_t size)
-{
-    note('n', CALLER);
-    return allocate(size);
-}
-
-ENGINE_EXPORT void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    note('n', CALLER);
-    return allocateOrNull(size);
-}
-
-ENGINE_EXPORT void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    note('n', CALLER);
-    return allocateOrNull(size);
-}
-
-ENGINE_EXPORT void* operator new(std::size_t size, std::align_val_t alignment)
-{
-    note('n', CALLER);
-    return allocate(size, std::size_t(alignment));
-}
-
-ENGINE_EXPORT void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    note('n', CALLER);
-    return allocate(size, std::size_t(alignment));
-}
-
-ENGINE_EXPORT void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    note('n', CALLER);
-    return allocateOrNull(size, std::size_t(alignment));
-}
-
-ENGINE_EXPORT void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    note('n', CALLER);
-    return allocateOrNull(size, std::size_t(alignment));
-}
+ALLOCATE(new(std::size_t size), allocate(size))
+ALLOCATE(new[](std::size_t size), allocate(size))
+ALLOCATE(new(std::size_t size, const std::nothrow_t&) noexcept, allocateOrNull(size))
+ALLOCATE(new[](std::size_t size, const std::nothrow_t&) noexcept, allocateOrNull(size))
+ALLOCATE(new(std::size_t size, std::align_val_t alignment), allocate(size, std::size_t(alignment)))
+ALLOCATE(new[](std::size_t size, std::align_val_t alignment), allocate(size, std::size_t(alignment)))
+ALLOCATE(new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept,
+         allocateOrNull(size, std::size_t(alignment)))
+ALLOCATE(new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept,
+         allocateOrNull(size, std::size_t(alignment)))
 
 // Every form of release frees: each block came from malloc or posix_memalign.
 #define RELEASE(...)                                 \

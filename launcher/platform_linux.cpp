@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <initializer_list>
 #include <unistd.h>
 
 void registerActivationObserver()
@@ -90,11 +90,11 @@ void cutConnection(int)
 
 // A connection cut after the server's first answer ends in Xlib's handler
 // for a lost display, which must not return: the attempt is given up.
-int abandonCutConnection(Display*)
+int abandonCutConnection(Display* connection)
 {
     if (deadlinePassed)
         siglongjmp(abandonedConnection, 1);
-    _exit(1);
+    return endOnLostDisplay(connection);
 }
 
 // Whether Xlib said anything since the last look: a display that refuses us

@@ -1,8 +1,8 @@
 #include "terminal_relay.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstddef>
@@ -177,9 +177,7 @@ void handleEndingSignals()
         install(signalNumber);
 #endif
 
-    sigset_t current;
-    sigprocmask(SIG_SETMASK, nullptr, &current);
-    maskWhileWaiting = current;
+    sigprocmask(SIG_SETMASK, nullptr, &maskWhileWaiting);
     if (hasDefaultAction(SIGHUP)) {
         struct sigaction hangup {};
         hangup.sa_handler = noteHangup;
@@ -305,25 +303,16 @@ bool callerTerminalGone()
     return tcgetattr(standardOutput, &settings) != 0;
 }
 
-bool isOutputWritableWithin(timeval limit)
+// Whether standard output takes bytes before the deadline (now: at once).
+bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
 {
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    timeval limit {};
+    if (left.count() > 0)
+        limit = {static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
     clearSet(writableSet);
     addToSet(writableSet, standardOutput);
     return select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, &limit) > 0;
-}
-
-bool isOutputWritableNow()
-{
-    return isOutputWritableWithin(timeval {});
-}
-
-bool outputWritableWithin(std::chrono::steady_clock::time_point deadline)
-{
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0)
-        return false;
-    return isOutputWritableWithin(
-        timeval {static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)});
 }
 
 // The device has hung up or failed for good: what it said last still goes
@@ -331,7 +320,7 @@ bool outputWritableWithin(std::chrono::steady_clock::time_point deadline)
 [[noreturn]] void endAsDeviceGone()
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!deviceToOutput.isEmpty() && outputWritableWithin(deadline)) {
+    while (!deviceToOutput.isEmpty() && isOutputWritableBy(deadline)) {
         if (drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();
     }
@@ -406,7 +395,7 @@ bool outputWritableWithin(std::chrono::steady_clock::time_point deadline)
             if (read == Outcome::Ended)
                 endAsDeviceGone();
             if (read == Outcome::Moved && !outputPolled)
-                outputWritable = isOutputWritableNow();
+                outputWritable = isOutputWritableBy();
         }
         if (outputWritable && drain(deviceToOutput, standardOutput) == Outcome::Ended)
             endAsOutputGone();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -220,13 +221,29 @@ void writeBytes(int fd, const std::string& data, double seconds = 20)
     }
 }
 
-// The pipe made as small as it goes, and what it then holds: 0 where its
-// size cannot be set (macOS), so that a test relies on no size there.
+// The pipe made as small as it goes, and what it then holds, measured on a
+// pipe of that size written as the relay writes (the kernel may keep more
+// than it says): 0 where its size cannot be set (macOS), so that a test
+// relies on no size there.
 int shrinkPipe(int fd)
 {
 #ifdef F_SETPIPE_SZ
     fcntl(fd, F_SETPIPE_SZ, 4096);
-    return fcntl(fd, F_GETPIPE_SZ);
+    int scratch[2];
+    if (pipe(scratch) != 0)
+        return 0;
+    fcntl(scratch[1], F_SETPIPE_SZ, 4096);
+    fcntl(scratch[1], F_SETFL, O_NONBLOCK);
+    int held = 0;
+    char bytes[PIPE_BUF - 1] = {};
+    for (std::size_t chunk : {sizeof bytes, std::size_t(1)}) {
+        ssize_t written;
+        while ((written = write(scratch[1], bytes, chunk)) > 0)
+            held += int(written);
+    }
+    close(scratch[0]);
+    close(scratch[1]);
+    return held;
 #else
     (void)fd;
     return 0;

@@ -239,9 +239,9 @@ TEST_F(ChooserBundle, ClosedWhileAPanelOpensEndsWithOneAndPrintsNothing)
 }
 
 // A display that refuses the bundle is no display: a first start ends as a
-// closed chooser would, without a word from Xlib.
-// Started with standard error closed, as some launchers start programs, the
-// refused connection must not take its number and get Xlib's words.
+// closed chooser would, without a word from Xlib. With standard error closed
+// (as some launchers start programs) the refused connection must not take
+// its number and get Xlib's words: a normal start still reaches the engine.
 TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
 {
     start({"P"});

@@ -11,13 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <vector>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 bool waitUntil(const std::function<bool()>& condition, double seconds)
@@ -235,8 +236,7 @@ void DisplayRelay::relay()
 {
     // Pairs of client and server ends, in both directions.
     std::vector<std::pair<int, int>> pairs;
-    bool anyConnection = false;
-    auto firstConnection = std::chrono::steady_clock::now();
+    std::optional<std::chrono::steady_clock::time_point> firstConnection;
     while (!stopping_) {
         std::vector<pollfd> watched = {{listening_, POLLIN, 0}};
         for (auto [client, server] : pairs) {
@@ -248,11 +248,10 @@ void DisplayRelay::relay()
         if (watched[0].revents) {
             int client = accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
             auto now = std::chrono::steady_clock::now();
-            if (!anyConnection)
+            if (!firstConnection)
                 firstConnection = now;
-            anyConnection = true;
             int server = -1;
-            if (client >= 0 && now - firstConnection >= std::chrono::milliseconds(dropMilliseconds_)) {
+            if (client >= 0 && now - *firstConnection >= std::chrono::milliseconds(dropMilliseconds_)) {
                 server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
                 sockaddr_un address {};
                 address.sun_family = AF_UNIX;

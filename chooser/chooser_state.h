@@ -24,6 +24,8 @@ struct ChooserState {
     std::int64_t previousScheme = -1;
     bool confirmed = false;
     bool running = false;
+    // Set with the file written: keys queued behind that Return change nothing.
+    bool finished = false;
     float expandProgress = 0;
     SteadyTime expandStamp {};
     float fadeProgress = 0;

@@ -74,6 +74,11 @@ void addSchemePanel(int scheme, int top)
     panel->border(0);
     auto* scroll = new Fl_Scroll(0, 0, 395, 160);
     scroll->type(0);
+    // A scroll area hides its scrollbars only when it first draws; until
+    // then (a panel below the screen's edge or under another window) they
+    // would take the arrow keys before the chooser's handler.
+    scroll->scrollbar.hide();
+    scroll->hscrollbar.hide();
 
     for (int index = 0; index < keysPerScheme; ++index) {
         KeyPlacement place = keyPlacement(index);

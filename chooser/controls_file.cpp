@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <string>
@@ -71,13 +74,6 @@ std::string followLinks(std::string path)
     return path;
 }
 
-mode_t newFileMode()
-{
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 void syncFolder(const std::string& folder)
 {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
@@ -85,6 +81,51 @@ void syncFolder(const std::string& folder)
         return;
     fsync(fd);
     close(fd);
+}
+
+// A Mac's fsync leaves the bytes in the drive's cache; only F_FULLFSYNC
+// reaches the disk there (and fails on file systems that lack it).
+bool flushToDisk(int fd)
+{
+#ifdef F_FULLFSYNC
+    if (fcntl(fd, F_FULLFSYNC) == 0)
+        return true;
+#endif
+    return fsync(fd) == 0;
+}
+
+// A name beside the file that is never longer than "controls.ini", so that
+// every path a plain open takes (up to PATH_MAX) can be replaced.
+int createBeside(const std::string& path, mode_t mode, std::string* created)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::uint64_t drawn = 0;
+    std::size_t slash = path.rfind('/');
+    std::string prefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::uint64_t value = std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                              (std::uint64_t(getpid()) << 40) ^ (++drawn * 0x9E3779B97F4A7C15u);
+        std::string name = prefix + ".c";
+        for (int i = 0; i < 6; ++i, value /= 36)
+            name += letters[value % 36];
+        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            *created = name;
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// Owner and group as the file has them. A new file takes its folder's group
+// on a Mac (and in a setgid folder on Linux), whoever makes it.
+bool takeOwnership(int fd, const struct stat& existing)
+{
+    struct stat made {};
+    if (fstat(fd, &made) != 0)
+        return false;
+    return (made.st_uid == existing.st_uid && made.st_gid == existing.st_gid) ||
+           fchown(fd, existing.st_uid, existing.st_gid) == 0;
 }
 
 // NoStandIn: the replacement could not be given the file's owner, group,
@@ -95,18 +136,17 @@ enum class Replacement { Done, NoTemporaryFile, NoStandIn, Failed };
 // truncated controls.ini would pass the first-run test for ever.
 Replacement replaceFile(const std::string& path, const std::string& contents, const struct stat* existing)
 {
-    std::string temporaryPath = path + ".XXXXXX";
-    int fd = mkstemp(temporaryPath.data());
+    // A new file gets what a plain open would give it there: the umask, or
+    // the folder's default ACL, which the kernel applies only at creation.
+    std::string temporaryPath;
+    int fd = createBeside(path, existing ? 0600 : 0666, &temporaryPath);
     if (fd < 0)
         return Replacement::NoTemporaryFile;
-    mode_t mode = existing ? existing->st_mode & 0777 : newFileMode();
-    // Root replacing another user's file must not take it from them, and a
-    // player's file that another user owns cannot be given away by the player.
-    bool owned = !existing || (existing->st_uid == geteuid() && existing->st_gid == getegid()) ||
-                 fchown(fd, existing->st_uid, existing->st_gid) == 0;
-    // After the mode: the ACL's entries are the mode's group bits.
-    bool standsIn = owned && fchmod(fd, mode) == 0 && (!existing || copyFileAttributes(path.c_str(), fd));
-    bool written = standsIn && writeAllAt(fd, contents) && fsync(fd) == 0;
+    // After the owner (which clears set-id bits) the mode; after the mode,
+    // the ACL, whose entries are the mode's group bits.
+    bool standsIn = !existing || (takeOwnership(fd, *existing) && fchmod(fd, existing->st_mode & 0777) == 0 &&
+                                  copyFileAttributes(path.c_str(), fd));
+    bool written = standsIn && writeAllAt(fd, contents) && flushToDisk(fd);
     bool closed = close(fd) == 0;
     if (!written || !closed || std::rename(temporaryPath.c_str(), path.c_str()) != 0) {
         unlink(temporaryPath.c_str());
@@ -117,12 +157,12 @@ Replacement replaceFile(const std::string& path, const std::string& contents, co
 }
 
 // Where no file can be made beside it (a read-only folder), or none that
-// keeps what the file carries, the file itself is rewritten. Nothing is
-// truncated before the new bytes are in; if they do not all go in, the old
-// bytes are put back.
+// keeps what the file carries, or the file has other names that must see the
+// choice too, the file itself is rewritten. Nothing is truncated before the
+// new bytes are in; if they do not all go in, the old bytes are put back.
 void rewriteInPlace(const std::string& path, const std::string& contents)
 {
-    int fd = open(path.c_str(), O_RDWR);
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return;
     std::string previous;
@@ -131,7 +171,7 @@ void rewriteInPlace(const std::string& path, const std::string& contents)
     while ((count = pread(fd, chunk, sizeof chunk, off_t(previous.size()))) > 0)
         previous.append(chunk, std::size_t(count));
     if (count == 0) {
-        bool written = writeAllAt(fd, contents) && ftruncate(fd, off_t(contents.size())) == 0 && fsync(fd) == 0;
+        bool written = writeAllAt(fd, contents) && ftruncate(fd, off_t(contents.size())) == 0 && flushToDisk(fd);
         if (!written) {
             writeAllAt(fd, previous);
             ftruncate(fd, off_t(previous.size()));
@@ -139,6 +179,37 @@ void rewriteInPlace(const std::string& path, const std::string& contents)
     }
     close(fd);
 }
+
+// Where not even a short name can be made beside it, a new file is written
+// straight under its own name; one left incomplete is removed, so the
+// player is asked again rather than held to half a file.
+void createInPlace(const std::string& path, const std::string& contents)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    bool written = writeAllAt(fd, contents) && flushToDisk(fd);
+    if (close(fd) != 0 || !written)
+        unlink(path.c_str());
+}
+
+// Past RLIMIT_FSIZE a write then fails with EFBIG, which puts the old bytes
+// back, instead of SIGXFSZ ending the chooser half-way through the file.
+class FileSizeSignalHeldOff {
+public:
+    FileSizeSignalHeldOff()
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &previous_);
+    }
+    ~FileSizeSignalHeldOff() { sigaction(SIGXFSZ, &previous_, nullptr); }
+    FileSizeSignalHeldOff(const FileSizeSignalHeldOff&) = delete;
+    FileSizeSignalHeldOff& operator=(const FileSizeSignalHeldOff&) = delete;
+
+private:
+    struct sigaction previous_ {};
+};
 
 bool isInGroup(gid_t group)
 {
@@ -194,7 +265,16 @@ void writeControlsFile(int scheme)
     bool exists = stat(path.c_str(), &existing) == 0;
     if (exists && !mayChange(path, existing))
         return;
-    Replacement replaced = replaceFile(path, contents, exists ? &existing : nullptr);
-    if (exists && (replaced == Replacement::NoTemporaryFile || replaced == Replacement::NoStandIn))
+    FileSizeSignalHeldOff heldOff;
+    if (exists && existing.st_nlink > 1) {
         rewriteInPlace(path, contents);
+        return;
+    }
+    Replacement replaced = replaceFile(path, contents, exists ? &existing : nullptr);
+    if (replaced == Replacement::NoTemporaryFile || replaced == Replacement::NoStandIn) {
+        if (exists)
+            rewriteInPlace(path, contents);
+        else
+            createInPlace(path, contents);
+    }
 }

@@ -100,11 +100,14 @@ int chooserKeyHandler(int event)
     if (event != FL_SHORTCUT)
         return 0;
     ChooserState& s = chooserState;
+    if (s.finished)
+        return 1;
     int key = Fl::event_original_key();
 
     if (key == FL_Enter) {
         if (!s.confirmed)
             return 0;
+        s.finished = true;
         writeControlsFile(static_cast<int>(s.selectedScheme));
         s.running = false;
         return 1;
@@ -130,7 +133,7 @@ void selectScheme(Fl_Widget*, void* data)
 {
     ChooserState& s = chooserState;
     long scheme = schemeFromData(data);
-    if (scheme == s.selectedScheme)
+    if (scheme == s.selectedScheme || s.finished)
         return;
     // A selection while the panels move restarts from where they are, on the
     // registration that is already running.

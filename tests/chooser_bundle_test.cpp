@@ -141,6 +141,25 @@ TEST_F(ChooserBundle, ChangingTheChoiceBeforeReturnWritesTheLastOne)
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
 }
 
+// Panels that were never drawn (below the screen's edge here) take no key
+// from the chooser; keys queued behind the finishing Return change nothing.
+TEST_F(ChooserBundle, EveryKeyCountsWhereverTheWindowStandsAndNoneAfterTheEnd)
+{
+    startAndFindWindow();
+    ASSERT_TRUE(x.moveWindow(window, 300, 1024 - 100));
+    press("z");
+    press("Down");
+    press("Return");
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+
+    startAndFindWindow({"P", "-launcher"});
+    press("z");
+    ASSERT_TRUE(x.pressKeysAtOnce(window, {"Return", "Down", "Return"}));
+    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+}
+
 TEST_F(ChooserBundle, ReturnBeforeSelectingIsIgnoredAndEscapeEndsWithOne)
 {
     startAndFindWindow();

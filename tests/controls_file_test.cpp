@@ -11,7 +11,11 @@
 #include <dirent.h>
 #include <functional>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <climits>
+#include <cstdint>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,7 +70,7 @@ protected:
         std::vector<std::string> names;
         if (DIR* folder = opendir(userFolder().c_str())) {
             while (dirent* entry = readdir(folder))
-                if (entry->d_name[0] != '.')
+                if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
                     names.push_back(entry->d_name);
             closedir(folder);
         }
@@ -115,15 +119,54 @@ TEST_F(ControlsFile, NothingIsWrittenWithoutAnEngineSetUpOrAScheme)
     }
 }
 
-TEST_F(ControlsFile, NewFileTakesTheUsualModeUnderTheUmask)
+// Mode and access ACL of a file, as a plain open would leave them.
+std::pair<mode_t, std::string> accessOf(const std::string& path)
 {
-    for (mode_t mask : {022, 077}) {
-        ASSERT_EQ(inChild([mask] { umask(mask); }, 0), 0);
-        struct stat info {};
-        ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask);
-        ASSERT_EQ(unlink(controlsFile().c_str()), 0);
+    struct stat info {};
+    char acl[256];
+    ssize_t size = getxattr(path.c_str(), "system.posix_acl_access", acl, sizeof acl);
+    return {stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0, std::string(acl, size > 0 ? size : 0)};
+}
+
+TEST_F(ControlsFile, NewFileTakesWhatAPlainOpenWouldUnderTheUmaskOrADefaultAcl)
+{
+    // u::rw, u:1:rw, g::-, mask::rw, o::- as the folder's default.
+    const std::uint32_t none = 0xFFFFFFFF, defaultAcl[] = {2, 0x60001, none, 0x60002, 1, 0x4, none, 0x60010, none,
+                                                           0x20, none};
+    for (int withAcl : {0, 1}) {
+        for (mode_t mask : {022, 077}) {
+            std::string reference = home.file("reference");
+            auto writeBoth = [&, mask] {
+                umask(mask);
+                if (withAcl && setxattr(home.path().c_str(), "system.posix_acl_default", defaultAcl,
+                                        sizeof defaultAcl, 0) != 0)
+                    std::exit(4);
+                close(open(reference.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+                mkdir(home.file("config").c_str(), 0777);
+            };
+            int status = inChild(writeBoth, 0);
+            if (status == 4)
+                GTEST_SKIP() << "no ACLs on this file system";
+            ASSERT_EQ(status, 0);
+            EXPECT_EQ(accessOf(controlsFile()), accessOf(reference));
+            EXPECT_EQ(accessOf(reference).first, withAcl ? 0660u : 0666u & ~mask);
+            EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+            ASSERT_EQ(std::system(("rm -r '" + home.file("config") + "' '" + reference + "'").c_str()), 0);
+        }
     }
+}
+
+// Any path a plain open takes, up to PATH_MAX.
+TEST_F(ControlsFile, LongestPathIsWritten)
+{
+    std::string config = home.file("config");
+    std::string tail = "/Demo Company/Demo Game/controls.ini";
+    while (config.size() + tail.size() < PATH_MAX - 1)
+        config += "/" + std::string(std::min<std::size_t>(200, PATH_MAX - 2 - config.size() - tail.size()), 'd');
+    ASSERT_EQ(config.size() + tail.size(), std::size_t(PATH_MAX - 1));
+    ASSERT_EQ(std::system(("mkdir -p '" + config + "'").c_str()), 0);
+    ASSERT_EQ(inChild([&] { setenv("XDG_CONFIG_HOME", config.c_str(), 1); }, 1), 0);
+    EXPECT_EQ(readFile(config + tail), arrowControlsFile);
 }
 
 TEST_F(ControlsFile, MissingFolderLeavesNoFile)
@@ -138,9 +181,9 @@ TEST_F(ControlsFile, MissingFolderLeavesNoFile)
 TEST_F(ControlsFile, FailedWritePartWayKeepsTheEarlierFile)
 {
     makeUserFolderWith("old=file\n");
-    // Writes past 40 bytes fail with EFBIG instead of raising a signal.
+    // SIGXFSZ at its default: the writer holds it off, so writes past 40
+    // bytes fail with EFBIG.
     auto limitFileSize = [] {
-        signal(SIGXFSZ, SIG_IGN);
         rlimit limit = {40, 40};
         setrlimit(RLIMIT_FSIZE, &limit);
     };
@@ -157,7 +200,6 @@ TEST_F(ControlsFile, ReadOnlyFolderRewritesTheFileInPlaceOrLeavesItWhole)
     // A write that fails part-way puts the earlier bytes back.
     auto limitedFileSize = [&] {
         dropPrivileges();
-        signal(SIGXFSZ, SIG_IGN);
         rlimit limit = {40, 40};
         setrlimit(RLIMIT_FSIZE, &limit);
     };
@@ -203,12 +245,23 @@ TEST_F(ControlsFile, AsRootReadOnlyIsLeftAloneAndAnotherUsersFileStaysTheirs)
 
     auto [uid, gid] = unprivilegedUser();
     ASSERT_NE(uid, 0u);
-    // Root's own file in another group keeps that group.
-    ASSERT_EQ(chmod(controlsFile().c_str(), 0664), 0);
-    ASSERT_EQ(chown(controlsFile().c_str(), 0, gid), 0);
+    // In a setgid folder of another group a new file takes the folder's
+    // group (as every folder does on a Mac); the replacement must not.
+    ASSERT_EQ(chown(userFolder().c_str(), 0, gid), 0);
+    ASSERT_EQ(chmod(userFolder().c_str(), 02775), 0);
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0640), 0);
     ASSERT_EQ(inChild([] {}, 1), 0);
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     struct stat info {};
+    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_gid, 0u);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    // Root's own file in another group keeps that group.
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0664), 0);
+    ASSERT_EQ(chown(controlsFile().c_str(), 0, gid), 0);
+    ASSERT_EQ(inChild([] {}, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 0u);
     EXPECT_EQ(info.st_gid, gid);
@@ -216,8 +269,8 @@ TEST_F(ControlsFile, AsRootReadOnlyIsLeftAloneAndAnotherUsersFileStaysTheirs)
 
     ASSERT_EQ(chmod(controlsFile().c_str(), 0640), 0);
     ASSERT_EQ(chown(controlsFile().c_str(), uid, gid), 0);
-    ASSERT_EQ(inChild([] {}, 0), 0);
-    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+    ASSERT_EQ(inChild([] {}, 1), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, uid);
     EXPECT_EQ(info.st_gid, gid);
@@ -241,11 +294,14 @@ TEST_F(ControlsFile, LinkKeepsPointingAtTheFileItNamesWhichIsReplaced)
     ASSERT_EQ(mkdir(home.file("kept").c_str(), 0755), 0);
     writeFile(home.file("kept/controls.ini"), "old=file\n");
     ASSERT_EQ(symlink("../../../kept/controls.ini", controlsFile().c_str()), 0);
+    // A second name (a backup, a shared profile) sees the choice as well.
+    ASSERT_EQ(link(home.file("kept/controls.ini").c_str(), home.file("kept/backup.ini").c_str()), 0);
 
     ASSERT_EQ(inChild([] {}, 0), 0);
     struct stat info {};
     ASSERT_EQ(lstat(controlsFile().c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(readFile(home.file("kept/controls.ini")), wasdControlsFile);
+    EXPECT_EQ(readFile(home.file("kept/backup.ini")), wasdControlsFile);
     EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
 }

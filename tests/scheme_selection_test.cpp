@@ -334,6 +334,10 @@ TEST_F(Chooser, KeyHandlerSelectsConfirmsAndFinishes)
     EXPECT_EQ(press(FL_Down), 1) << "the selected scheme's key confirms it";
     EXPECT_EQ(press(FL_Enter), 1);
     EXPECT_FALSE(s.running) << "cleared although no controls file could be written";
+    // Keys queued behind that Return change nothing.
+    press('z');
+    EXPECT_EQ(s.schemeButton[0]->value(), 1);
+    EXPECT_EQ(s.selectedScheme, 0);
 }
 
 TEST(ChooserMessages, FltkWarningsAndErrorsAreSilentAndFatalEndsAsClosed)

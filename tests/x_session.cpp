@@ -112,13 +112,18 @@ bool XSession::pressKey(const std::string& window, const std::string& key) const
 
 // By the key's own keycode, through XTEST: xdotool's keydown Alt_R holds
 // Alt_L too. The server keeps the key down after this connection closes.
-bool XSession::fakeKey(const std::string& key, bool down) const
+// All the events go out in one request batch, so they reach the program
+// together, as keys typed while it is busy do.
+bool XSession::fakeKeys(const std::vector<std::pair<std::string, bool>>& keys) const
 {
     Display* connection = XOpenDisplay(display().c_str());
     if (!connection)
         return false;
-    KeyCode code = XKeysymToKeycode(connection, XStringToKeysym(key.c_str()));
-    bool sent = code != 0 && XTestFakeKeyEvent(connection, code, down, CurrentTime);
+    bool sent = true;
+    for (const auto& [key, down] : keys) {
+        KeyCode code = XKeysymToKeycode(connection, XStringToKeysym(key.c_str()));
+        sent = sent && code != 0 && XTestFakeKeyEvent(connection, code, down, CurrentTime);
+    }
     XSync(connection, False);
     XCloseDisplay(connection);
     return sent;
@@ -126,12 +131,25 @@ bool XSession::fakeKey(const std::string& key, bool down) const
 
 bool XSession::holdKey(const std::string& key) const
 {
-    return fakeKey(key, true);
+    return fakeKeys({{key, true}});
 }
 
 bool XSession::releaseKey(const std::string& key) const
 {
-    return fakeKey(key, false);
+    return fakeKeys({{key, false}});
+}
+
+bool XSession::pressKeysAtOnce(const std::string& window, const std::vector<std::string>& keys) const
+{
+    std::vector<std::pair<std::string, bool>> events;
+    for (const std::string& key : keys)
+        events.insert(events.end(), {{key, true}, {key, false}});
+    return xdotool("windowfocus --sync " + window) && fakeKeys(events);
+}
+
+bool XSession::moveWindow(const std::string& window, int x, int y) const
+{
+    return xdotool("windowmove --sync " + window + " " + std::to_string(x) + " " + std::to_string(y));
 }
 
 bool XSession::requestClose(const std::string& window) const

@@ -38,6 +38,10 @@ public:
     // whichever window has the focus.
     bool holdKey(const std::string& key) const;
     bool releaseKey(const std::string& key) const;
+    // Presses and releases each key in turn, all sent at once.
+    bool pressKeysAtOnce(const std::string& window, const std::vector<std::string>& keys) const;
+    // Moves a window, on the screen or partly off it.
+    bool moveWindow(const std::string& window, int x, int y) const;
     // What a window manager sends when the close button is clicked.
     bool requestClose(const std::string& window) const;
     // "r,g,b" of a screen pixel, read from a screenshot.
@@ -45,7 +49,7 @@ public:
 
 private:
     std::string run(const std::string& command) const;
-    bool fakeKey(const std::string& key, bool down) const;
+    bool fakeKeys(const std::vector<std::pair<std::string, bool>>& keys) const;
     // True when xdotool with these arguments succeeded.
     bool xdotool(const std::string& arguments) const;
     XServer server_;

@@ -183,17 +183,19 @@ int runChooser()
 {
     silenceFltkMessages();
     applyChooserOptions();
+    Fl_Double_Window* chooserWindow = nullptr;
+    auto setUp = [&] {
+        Fl::visual(FL_DOUBLE);
+        registerChooserTypes();
+        chooserWindow = buildChooserWindow(Fl::w(), Fl::h());
+        chooserWindow->resize(chooserWindow->x(), chooserWindow->y(), 512, 154);
+        chooserWindow->show();
+        chooserState.schemePanel[0]->hide();
+        chooserState.schemePanel[1]->hide();
+    };
     // With no display to show it on, the player cannot choose: as if closed.
-    if (!connectFltkToWindowSystem())
+    if (!showOnWindowSystem(setUp))
         return 1;
-    Fl::visual(FL_DOUBLE);
-    registerChooserTypes();
-
-    Fl_Double_Window* chooserWindow = buildChooserWindow(Fl::w(), Fl::h());
-    chooserWindow->resize(chooserWindow->x(), chooserWindow->y(), 512, 154);
-    chooserWindow->show();
-    chooserState.schemePanel[0]->hide();
-    chooserState.schemePanel[1]->hide();
 
     Fl::add_handler(chooserKeyHandler);
     Fl::set_color(FL_BACKGROUND_COLOR, 236, 236, 236);

@@ -4,12 +4,13 @@
 
 #include <FL/x.H>
 
-bool connectFltkToWindowSystem()
+bool showOnWindowSystem(const std::function<void()>& setUp)
 {
-    if (!openDisplay())
-        return false;
     // The connection the Option-key check opened: a second one could make a
     // resetting X server lose the window.
-    fl_open_display(static_cast<Display*>(displayConnection()));
-    return true;
+    auto connectAndSetUp = [](void* context) {
+        fl_open_display(static_cast<Display*>(displayConnection()));
+        (*static_cast<const std::function<void()>*>(context))();
+    };
+    return askDisplayInTime(connectAndSetUp, const_cast<std::function<void()>*>(&setUp));
 }

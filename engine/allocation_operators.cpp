@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 #ifdef __APPLE__
 #include <mach-o/dyld.h>
@@ -50,7 +51,15 @@ __attribute__((constructor)) void openJournal()
 #else
     dl_iterate_phdr(firstObjectBase, &executableBase);
 #endif
-    journal = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Never blocking (a FIFO without a reader is skipped), only a plain file,
+    // and never on a closed standard stream, which the executable fills
+    // later and whose output would land here.
+    int opened = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    struct stat info {};
+    if (opened >= 0 && fstat(opened, &info) == 0 && S_ISREG(info.st_mode))
+        journal = fcntl(opened, F_DUPFD_CLOEXEC, 3);
+    if (opened >= 0)
+        close(opened);
 }
 
 void note(char event, const void* caller)

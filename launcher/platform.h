@@ -23,6 +23,15 @@ bool openDisplay();
 // The connection openDisplay made (an X Display* on Linux), or null.
 void* displayConnection();
 
+// Runs ask(context), which talks to the display, within what is left of the one
+// deadline that a start gives the display (connecting included), and waits
+// for the display to have answered all of it. A display that stops
+// answering ends the process with 1, silently, as a chooser closed without
+// confirming; false when there is no display, or the deadline passed just
+// as ask finished (the display then counts as absent). On macOS: ask, true.
+bool askDisplayInTime(void (*ask)(void*), void* context);
+
 // Whether the Option key (Alt on Linux) is held down right now; false when
-// no display can be reached. Opens the display the chooser would use.
+// no display can be reached, or it does not answer within the deadline.
+// Opens the display the chooser would use.
 bool optionKeyHeld();

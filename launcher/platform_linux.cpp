@@ -2,18 +2,29 @@
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csetjmp>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <functional>
 #include <fcntl.h>
 #include <initializer_list>
+#include <netdb.h>
+#include <optional>
 #include <poll.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 void registerActivationObserver()
 {
@@ -39,11 +50,75 @@ int executablePath(char* buffer, std::uint32_t* size)
 namespace {
 
 Display* display = nullptr;
+bool displayTried = false;
 
-// Xlib's own handler prints before it exits; a lost display ends the run
-// silently, as a chooser window closed without confirming.
-int endOnLostDisplay(Display*)
+// One deadline for all that a start asks of the display before the game or
+// the chooser's window: connecting, the Option-key check, the chooser's set-up.
+// A server that took the connection and then never answers (a hung one, a
+// stalled forwarded display) would otherwise keep the game waiting for ever.
+constexpr auto displayBudget = std::chrono::seconds(2);
+std::optional<std::chrono::steady_clock::time_point> displayDeadline;
+
+// At the deadline every descriptor opened during the ask (the connection
+// being made, or a name lookup's) is shut down, which ends Xlib's wait; once
+// connected, only the connection. A signal of its own, on a timer of its own,
+// so that the caller's SIGALRM and ITIMER_REAL are left alone.
+const int cutSignal = SIGRTMAX;
+std::vector<unsigned char> openBefore; // read by the handler; never resized while armed
+volatile sig_atomic_t connectionDescriptor = -1;
+volatile sig_atomic_t deadlinePassed = 0;
+volatile sig_atomic_t jumpOnCut = 0;
+sigjmp_buf abandonedAsk;
+
+// Which descriptors are open, whatever their number: a start may inherit
+// thousands. The margin covers what the ask itself opens past the highest.
+void noteOpenDescriptors()
 {
+    constexpr int margin = 64;
+    std::vector<int> open;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(folder))
+            if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != dirfd(folder))
+                open.push_back(std::atoi(entry->d_name));
+        closedir(folder);
+    } else {
+        rlimit limit {};
+        int count = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? int(limit.rlim_cur) : 65536;
+        std::vector<pollfd> descriptors(std::size_t(count), pollfd {});
+        for (int fd = 0; fd < count; ++fd)
+            descriptors[std::size_t(fd)].fd = fd;
+        poll(descriptors.data(), descriptors.size(), 0);
+        for (const pollfd& descriptor : descriptors)
+            if (!(descriptor.revents & POLLNVAL))
+                open.push_back(descriptor.fd);
+    }
+    int highest = open.empty() ? -1 : *std::max_element(open.begin(), open.end());
+    openBefore.assign(std::size_t(highest + 1 + margin), 0);
+    for (int fd : open)
+        openBefore[std::size_t(fd)] = 1;
+}
+
+void cutConnection(int)
+{
+    int savedErrno = errno;
+    deadlinePassed = 1;
+    if (connectionDescriptor >= 0) {
+        shutdown(connectionDescriptor, SHUT_RDWR);
+    } else {
+        for (std::size_t fd = 0; fd < openBefore.size(); ++fd)
+            if (!openBefore[fd])
+                shutdown(int(fd), SHUT_RDWR);
+    }
+    errno = savedErrno;
+}
+
+// A lost display ends the run silently, as a chooser window closed without
+// confirming; Xlib's own handler would print first. A connection that the
+// deadline cut ends only the ask that was waiting on it, where it can.
+int onLostDisplay(Display*)
+{
+    if (deadlinePassed && jumpOnCut)
+        siglongjmp(abandonedAsk, 1);
     _exit(1);
 }
 
@@ -54,47 +129,123 @@ int ignoreProtocolError(Display*, XErrorEvent*)
     return 0;
 }
 
-bool displayTried = false;
-
-// A server that took the connection and never answers (a hung one, a stale
-// forwarded display) would keep Xlib waiting for ever, and the game with it.
-constexpr int connectionDeadlineSeconds = 2;
-
-// Descriptors open before connecting. At the deadline every socket beyond
-// them, the connection being made (or a name lookup's), is shut down, which
-// ends Xlib's wait; a thread to wait on instead would cost every start.
-constexpr int watchedDescriptors = 1024;
-bool openBefore[watchedDescriptors];
-volatile sig_atomic_t deadlinePassed = 0;
-sigjmp_buf abandonedConnection;
-
-void noteOpenDescriptors()
+// Runs ask within what is left of the deadline, whatever the caller left
+// blocked; everything is put back after. False when the deadline passed.
+bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
 {
-    static pollfd descriptors[watchedDescriptors];
-    for (int fd = 0; fd < watchedDescriptors; ++fd)
-        descriptors[fd] = {fd, 0, 0};
-    poll(descriptors, watchedDescriptors, 0);
-    for (int fd = 0; fd < watchedDescriptors; ++fd)
-        openBefore[fd] = !(descriptors[fd].revents & POLLNVAL);
+    auto now = std::chrono::steady_clock::now();
+    if (!displayDeadline)
+        displayDeadline = now + displayBudget;
+    if (deadlinePassed || now >= *displayDeadline) {
+        deadlinePassed = 1;
+        return false;
+    }
+    if (connectionDescriptor < 0)
+        noteOpenDescriptors();
+
+    struct sigaction cut {}, previous {};
+    cut.sa_handler = cutConnection;
+    sigfillset(&cut.sa_mask);
+    sigaction(cutSignal, &cut, &previous);
+    sigset_t only, callers;
+    sigemptyset(&only);
+    sigaddset(&only, cutSignal);
+    sigprocmask(SIG_UNBLOCK, &only, &callers);
+    sigevent event {};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = cutSignal;
+    timer_t timer {};
+    bool armed = timer_create(CLOCK_MONOTONIC, &event, &timer) == 0;
+    if (armed) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*displayDeadline - now).count();
+        itimerspec when {};
+        when.it_value = {time_t(left / 1000000000), long(left % 1000000000)};
+        timer_settime(timer, 0, &when, nullptr);
+    }
+
+    jumpOnCut = returnsWhenCut;
+    if (sigsetjmp(abandonedAsk, 1) == 0)
+        ask();
+    jumpOnCut = 0;
+
+    if (armed)
+        timer_delete(timer);
+    sigprocmask(SIG_SETMASK, &callers, nullptr);
+    sigaction(cutSignal, &previous, nullptr);
+    return !deadlinePassed;
 }
 
-void cutConnection(int)
+// The host part of a display name such as "host:0.0" or "tcp/host:0", or ""
+// for a local display (":0", "unix:0", a socket path).
+std::string displayHost(const std::string& name)
 {
-    int savedErrno = errno;
-    deadlinePassed = 1;
-    for (int fd = 0; fd < watchedDescriptors; ++fd)
-        if (!openBefore[fd])
-            shutdown(fd, SHUT_RDWR);
-    errno = savedErrno;
+    if (name.empty() || name[0] == '/')
+        return "";
+    std::size_t colon = name.rfind(':');
+    if (colon == std::string::npos || (colon > 0 && name[colon - 1] == ':'))
+        return "";
+    std::size_t slash = name.find('/');
+    std::size_t start = slash != std::string::npos && slash < colon ? slash + 1 : 0;
+    std::string host = name.substr(start, colon - start);
+    return host == "unix" ? "" : host;
 }
 
-// A connection cut after the server's first answer ends in Xlib's handler
-// for a lost display, which must not return: the attempt is given up.
-int abandonCutConnection(Display* connection)
+// The display's name with its host looked up within the deadline, by a
+// lookup that can be left waiting: Xlib's own, cut off, spins in the
+// resolver. "" when the host is not found in time.
+std::string withHostLookedUp(const std::string& name)
 {
-    if (deadlinePassed)
-        siglongjmp(abandonedConnection, 1);
-    return endOnLostDisplay(connection);
+    std::string host = displayHost(name);
+    if (host.empty() || host[0] == '[')
+        return name;
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* numeric = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &numeric) == 0) {
+        freeaddrinfo(numeric);
+        return name;
+    }
+
+    // Left to the lookup's own thread if it outlives us; static, as it may.
+    static std::string lookedUp;
+    static addrinfo lookupHints;
+    static gaicb lookup;
+    lookedUp = host;
+    lookupHints = {};
+    lookupHints.ai_family = AF_UNSPEC;
+    lookupHints.ai_socktype = SOCK_STREAM;
+    lookupHints.ai_flags = AI_ADDRCONFIG;
+    lookup = {};
+    lookup.ar_name = lookedUp.c_str();
+    lookup.ar_request = &lookupHints;
+    gaicb* requests[] = {&lookup};
+    if (getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr) != 0)
+        return "";
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*displayDeadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        timespec wait = {time_t(left.count() / 1000000000), long(left.count() % 1000000000)};
+        int waited = gai_suspend(requests, 1, &wait);
+        if (waited == 0 || (waited != EAI_INTR && waited != EAI_AGAIN))
+            break;
+    }
+    char address[INET6_ADDRSTRLEN] = "";
+    if (gai_error(&lookup) != 0 || !lookup.ar_result ||
+        getnameinfo(lookup.ar_result->ai_addr, lookup.ar_result->ai_addrlen, address, sizeof address, nullptr, 0,
+                    NI_NUMERICHOST) != 0) {
+        gai_cancel(&lookup);
+        deadlinePassed = gai_error(&lookup) == EAI_INPROGRESS;
+        return "";
+    }
+    std::size_t colon = name.rfind(':');
+    std::size_t hostStart = colon - host.size();
+    bool ipv6 = lookup.ar_result->ai_family == AF_INET6;
+    freeaddrinfo(lookup.ar_result);
+    return name.substr(0, hostStart) + (ipv6 ? "[" + std::string(address) + "]" : address) + name.substr(colon);
 }
 
 // Whether Xlib said anything since the last look: a display that refuses us
@@ -109,13 +260,13 @@ bool saidSomething(int said)
 }
 
 // Up to three attempts, 20 ms apart, all within the deadline.
-Display* attemptConnections(int said)
+Display* attemptConnections(const char* name, int said)
 {
     Display* opened = nullptr;
     for (int attempt = 0; attempt < 3 && !deadlinePassed; ++attempt) {
         if (attempt > 0)
             usleep(20000);
-        opened = XOpenDisplay(nullptr);
+        opened = XOpenDisplay(name);
         if (opened || (said >= 0 && saidSomething(said)))
             break;
     }
@@ -128,9 +279,14 @@ Display* attemptConnections(int said)
 // as absent.
 Display* connectToDisplay()
 {
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name)
+    const char* given = std::getenv("DISPLAY");
+    if (!given || !*given)
         return nullptr;
+    displayDeadline = std::chrono::steady_clock::now() + displayBudget;
+    std::string name = withHostLookedUp(given);
+    if (name.empty())
+        return nullptr;
+
     // Out of descriptors, Xlib is left to speak rather than the display lost.
     int savedError = dup(STDERR_FILENO);
     int said[2] = {-1, -1};
@@ -142,32 +298,19 @@ Display* connectToDisplay()
         close(said[1]);
     }
 
-    noteOpenDescriptors();
-    struct sigaction cut {}, previous {};
-    cut.sa_handler = cutConnection;
-    sigfillset(&cut.sa_mask);
-    sigaction(SIGALRM, &cut, &previous);
-    XIOErrorHandler lostDisplay = XSetIOErrorHandler(abandonCutConnection);
-    itimerval deadline {};
-    deadline.it_value.tv_sec = connectionDeadlineSeconds;
-    setitimer(ITIMER_REAL, &deadline, nullptr);
-
     Display* opened = nullptr;
-    if (sigsetjmp(abandonedConnection, 1) == 0)
-        opened = attemptConnections(said[0]);
-
-    itimerval none {};
-    setitimer(ITIMER_REAL, &none, nullptr);
-    sigaction(SIGALRM, &previous, nullptr);
-    XSetIOErrorHandler(lostDisplay);
-    // Answered just as the deadline cut it: a connection no longer.
-    if (opened && deadlinePassed) {
+    bool inTime = askInTime([&] { opened = attemptConnections(name.c_str(), said[0]); }, true);
+    // Answered just as the deadline cut it: a connection no longer. One past
+    // FD_SETSIZE, FLTK's select loop could not watch (and would abort on).
+    if (opened && (!inTime || ConnectionNumber(opened) >= FD_SETSIZE)) {
         close(ConnectionNumber(opened));
         opened = nullptr;
     }
     // The game that this process may become must not inherit it.
-    if (opened)
+    if (opened) {
         fcntl(ConnectionNumber(opened), F_SETFD, FD_CLOEXEC);
+        connectionDescriptor = ConnectionNumber(opened);
+    }
 
     if (said[0] >= 0)
         close(said[0]);
@@ -178,6 +321,15 @@ Display* connectToDisplay()
     return opened;
 }
 
+// The display stopped answering within the deadline: it counts as absent
+// from now on. Its connection is closed, never spoken on again.
+void dropDisplay()
+{
+    close(ConnectionNumber(display));
+    display = nullptr;
+    connectionDescriptor = -1;
+}
+
 } // namespace
 
 bool openDisplay()
@@ -186,7 +338,7 @@ bool openDisplay()
     // and Xlib would say so again.
     if (!displayTried) {
         displayTried = true;
-        XSetIOErrorHandler(endOnLostDisplay);
+        XSetIOErrorHandler(onLostDisplay);
         XSetErrorHandler(ignoreProtocolError);
         display = connectToDisplay();
     }
@@ -198,12 +350,25 @@ void* displayConnection()
     return display;
 }
 
+bool askDisplayInTime(void (*ask)(void*), void* context)
+{
+    if (!openDisplay())
+        return false;
+    if (askInTime([&] { ask(context); XSync(display, False); }, false))
+        return true;
+    dropDisplay();
+    return false;
+}
+
 bool optionKeyHeld()
 {
     if (!openDisplay())
         return false;
-    char keys[32];
-    XQueryKeymap(display, keys);
+    char keys[32] = {};
+    if (!askInTime([&] { XQueryKeymap(display, keys); }, true)) {
+        dropDisplay();
+        return false;
+    }
     for (KeySym alt : {XK_Alt_L, XK_Alt_R}) {
         KeyCode code = XKeysymToKeycode(display, alt);
         if (code != 0 && (keys[code / 8] & (1 << (code % 8))))

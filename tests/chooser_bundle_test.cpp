@@ -4,6 +4,8 @@
 #include "process_runner.h"
 #include "x_session.h"
 
+#include <chrono>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -291,6 +293,48 @@ TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOn
     EXPECT_EQ(process->waitForExit(15), 0);
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     expectNoOutputBeforeTheGame();
+}
+
+// A display that answers the connection and then stops (a hung server, a
+// stalled forwarded display) counts as absent once the start's deadline has
+// passed, whatever it stopped at and however many descriptors the start
+// inherited; so does a connection FLTK's select loop could not watch.
+TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
+{
+    // XOpenDisplay's first request after the set-up, the Option-key check's,
+    // and the chooser's first window.
+    constexpr int queryExtension = 98, queryKeymap = 44, createWindow = 1;
+    // As a launcher or build system that leaves its descriptors open does.
+    const std::string manyDescriptors =
+        "for fd in $(seq 3 1102); do eval \"exec $fd</dev/null\"; done; exec -a P \"$0\" \"$@\"";
+    struct Case {
+        int silentFrom;
+        bool firstStart, inheritsDescriptors;
+    };
+    for (Case c : {Case {queryKeymap, false, false}, Case {queryExtension, false, true}, Case {createWindow, true, false},
+                   Case {-1, true, true}}) {
+        SCOPED_TRACE("silent from request " + std::to_string(c.silentFrom) + (c.firstStart ? ", first start" : "") +
+                     (c.inheritsDescriptors ? ", 1100 descriptors" : ""));
+        DisplayRelay relay(x.display(), 0, c.silentFrom);
+        ASSERT_FALSE(relay.name().empty()) << "no free display port";
+        std::remove(recordFile().c_str());
+        std::remove(controlsFile().c_str());
+        if (!c.firstStart) {
+            ASSERT_EQ(std::system(("mkdir -p '" + userFolder() + "'").c_str()), 0);
+            writeFile(controlsFile(), arrowControlsFile);
+        }
+        auto started = std::chrono::steady_clock::now();
+        if (c.inheritsDescriptors)
+            start({"bash", "-c", manyDescriptors, game}, "/bin/bash", false, relay.name());
+        else
+            start({"P"}, game, false, relay.name());
+        EXPECT_EQ(process->waitForExit(10), c.firstStart ? 1 : 0);
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+        EXPECT_LT(took.count(), 4.0);
+        EXPECT_EQ(engineArguments(), (c.firstStart ? Arguments {} : Arguments {"P", "-game", ""}));
+        EXPECT_EQ(fileExists(controlsFile()), !c.firstStart);
+        expectNoOutputBeforeTheGame();
+    }
 }
 
 TEST_F(ChooserOnResettingServer, EveryStartKeepsItsWindowAndPrintsNothing)

@@ -233,8 +233,9 @@ int BackgroundProcess::waitForExit(double seconds)
     return status_;
 }
 
-DisplayRelay::DisplayRelay(const std::string& display, int dropMilliseconds)
-    : upstream_("/tmp/.X11-unix/X" + display.substr(display.find(':') + 1)), dropMilliseconds_(dropMilliseconds)
+DisplayRelay::DisplayRelay(const std::string& display, int dropMilliseconds, int silentFromRequest)
+    : upstream_("/tmp/.X11-unix/X" + display.substr(display.find(':') + 1)), dropMilliseconds_(dropMilliseconds),
+      silentFromRequest_(silentFromRequest)
 {
     listening_ = listenAsDisplay(400, 700, &name_);
     if (listening_ >= 0)
@@ -250,16 +251,69 @@ DisplayRelay::~DisplayRelay()
         close(listening_);
 }
 
+namespace {
+
+// One client's connection through the relay, and what it has asked so far.
+struct RelayedConnection {
+    int client, server;
+    std::string unparsed; // the client's bytes not yet split into requests
+    bool setUp = false;   // the connection set-up has gone by
+    bool bigEndian = false; // as the set-up's first byte says: 'B' or 'l'
+    bool silent = false;
+
+    unsigned field(std::size_t at, int bytes) const
+    {
+        unsigned value = 0;
+        for (int i = 0; i < bytes; ++i) {
+            unsigned byte = static_cast<unsigned char>(unparsed[at + std::size_t(bigEndian ? i : bytes - 1 - i)]);
+            value = value << 8 | byte;
+        }
+        return value;
+    }
+
+    // Splits off the set-up and whole requests; true once a request with
+    // this major opcode has been asked.
+    bool asks(int opcode)
+    {
+        for (;;) {
+            std::size_t size;
+            if (!setUp) {
+                if (unparsed.size() < 12)
+                    return false;
+                bigEndian = unparsed[0] == 'B';
+                auto padded = [](unsigned n) { return (n + 3) / 4 * 4; };
+                size = 12 + padded(field(6, 2)) + padded(field(8, 2));
+            } else {
+                if (unparsed.size() < 4)
+                    return false;
+                if (static_cast<unsigned char>(unparsed[0]) == opcode)
+                    return true;
+                size = 4 * std::size_t(field(2, 2));
+                if (size == 0) { // BIG-REQUESTS: the length follows
+                    if (unparsed.size() < 8)
+                        return false;
+                    size = 4 * std::size_t(field(4, 4));
+                }
+            }
+            if (unparsed.size() < size)
+                return false;
+            unparsed.erase(0, size);
+            setUp = true;
+        }
+    }
+};
+
+} // namespace
+
 void DisplayRelay::relay()
 {
-    // Pairs of client and server ends, in both directions.
-    std::vector<std::pair<int, int>> pairs;
+    std::vector<RelayedConnection> pairs;
     std::optional<std::chrono::steady_clock::time_point> firstConnection;
     while (!stopping_) {
         std::vector<pollfd> watched = {{listening_, POLLIN, 0}};
-        for (auto [client, server] : pairs) {
-            watched.push_back({client, POLLIN, 0});
-            watched.push_back({server, POLLIN, 0});
+        for (const RelayedConnection& pair : pairs) {
+            watched.push_back({pair.client, POLLIN, 0});
+            watched.push_back({pair.server, POLLIN, 0});
         }
         if (poll(watched.data(), watched.size(), 20) <= 0)
             continue;
@@ -280,7 +334,7 @@ void DisplayRelay::relay()
                 }
             }
             if (server >= 0) {
-                pairs.push_back({client, server});
+                pairs.push_back({client, server, "", false, false, false});
                 ++open_;
             } else if (client >= 0) {
                 close(client);
@@ -288,27 +342,33 @@ void DisplayRelay::relay()
         }
         // The pairs polled this turn; one just accepted waits for the next.
         for (std::size_t i = 0; i < (watched.size() - 1) / 2; ++i) {
-            auto [client, server] = pairs[i];
+            RelayedConnection& pair = pairs[i];
             bool ended = false;
             for (int side = 0; side < 2 && !ended; ++side) {
                 if (!watched[1 + 2 * i + side].revents)
                     continue;
                 char bytes[65536];
-                int from = side == 0 ? client : server, to = side == 0 ? server : client;
+                int from = side == 0 ? pair.client : pair.server, to = side == 0 ? pair.server : pair.client;
                 ssize_t got = read(from, bytes, sizeof bytes);
-                ended = got <= 0 || write(to, bytes, std::size_t(got)) != got;
+                if (got > 0 && side == 0 && silentFromRequest_ >= 0 && !pair.silent) {
+                    pair.unparsed.append(bytes, std::size_t(got));
+                    pair.silent = pair.asks(silentFromRequest_);
+                }
+                // A hung server: it reads what comes and answers nothing.
+                ended = got <= 0 || (!pair.silent && write(to, bytes, std::size_t(got)) != got);
             }
             if (ended) {
-                close(client);
-                close(server);
-                pairs[i] = {-1, -1};
+                close(pair.client);
+                close(pair.server);
+                pair.client = -1;
                 --open_;
             }
         }
-        pairs.erase(std::remove(pairs.begin(), pairs.end(), std::pair<int, int> {-1, -1}), pairs.end());
+        pairs.erase(std::remove_if(pairs.begin(), pairs.end(), [](const auto& pair) { return pair.client < 0; }),
+                    pairs.end());
     }
-    for (auto [client, server] : pairs) {
-        close(client);
-        close(server);
+    for (const RelayedConnection& pair : pairs) {
+        close(pair.client);
+        close(pair.server);
     }
 }

@@ -58,9 +58,11 @@ private:
 // The X server reached over TCP through a relay that drops every connection
 // made in the first dropMilliseconds after the first one, as a server still
 // resetting does, and forwards the later ones. It counts those still open.
+// With silentFromRequest, it answers nothing more once a client has asked a
+// request with that major opcode, as a server that hangs.
 class DisplayRelay {
 public:
-    DisplayRelay(const std::string& display, int dropMilliseconds);
+    DisplayRelay(const std::string& display, int dropMilliseconds, int silentFromRequest = -1);
     ~DisplayRelay();
     DisplayRelay(const DisplayRelay&) = delete;
     DisplayRelay& operator=(const DisplayRelay&) = delete;
@@ -75,6 +77,7 @@ private:
     std::string name_;
     int listening_ = -1;
     int dropMilliseconds_;
+    int silentFromRequest_;
     std::atomic<bool> stopping_ {false};
     std::atomic<int> open_ {0};
     std::thread thread_;

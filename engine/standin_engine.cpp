@@ -3,13 +3,16 @@
 // so a broken caller can never pass a test by accident.
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -197,6 +200,45 @@ constexpr char engineBanner[] = "stand-in engine (another build): PlayerMain arg
 constexpr char engineBanner[] = "stand-in engine: PlayerMain argc=";
 #endif
 
+// What the process that became the game left it: the umask, the blocked
+// signals, SIGALRM's disposition, the real-time timer, and which
+// descriptors are open (sockets apart), for tests of the launcher's
+// clean hand-over.
+void recordInheritance()
+{
+    if (!std::getenv("STANDIN_ENGINE_INHERITED"))
+        return;
+    mode_t mask = umask(0);
+    umask(mask);
+    sigset_t blocked;
+    sigprocmask(SIG_SETMASK, nullptr, &blocked);
+    std::string blockedList;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+        if (sigismember(&blocked, signalNumber) == 1)
+            blockedList += " " + std::to_string(signalNumber);
+    struct sigaction alarm {};
+    sigaction(SIGALRM, nullptr, &alarm);
+    itimerval timer {};
+    getitimer(ITIMER_REAL, &timer);
+    std::string descriptors;
+    for (int fd = 0; fd < 4096; ++fd) {
+        int flags = fcntl(fd, F_GETFL);
+        struct stat info {};
+        if (flags < 0 || fstat(fd, &info) != 0)
+            continue;
+        descriptors += " " + std::to_string(fd) + ((flags & O_ACCMODE) == O_RDONLY ? "r" : (flags & O_ACCMODE) == O_WRONLY ? "w" : "rw");
+        if (S_ISSOCK(info.st_mode))
+            descriptors += "socket";
+    }
+    char umaskText[8];
+    std::snprintf(umaskText, sizeof umaskText, "%04o", unsigned(mask));
+    writeRecord("STANDIN_ENGINE_INHERITED",
+                {std::string("umask ") + umaskText, "blocked" + blockedList,
+                 std::string("SIGALRM ") + (alarm.sa_handler == SIG_DFL ? "default" : alarm.sa_handler == SIG_IGN ? "ignored" : "handled"),
+                 "timer " + std::to_string(timer.it_value.tv_sec * 1000 + timer.it_value.tv_usec / 1000),
+                 "descriptors" + descriptors});
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int PlayerMain(int argc, const char** argv)
@@ -211,6 +253,7 @@ extern "C" __attribute__((visibility("default"))) int PlayerMain(int argc, const
     std::fflush(stdout);
 
     recordArguments(argc, argv);
+    recordInheritance();
 
     const char* exitValue = std::getenv("STANDIN_ENGINE_EXIT");
     return exitValue ? std::atoi(exitValue) : 0;

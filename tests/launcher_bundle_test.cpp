@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <functional>
+#include <map>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -36,23 +40,39 @@ protected:
         writeFile(controlsFile(), "up=w\n");
     }
 
+    std::string inheritedFile() const { return home.file("engine-inherited"); }
+
     ProcessResult run(std::vector<std::string> arguments, const std::string& program = game,
-                      bool unprivileged = false) const
+                      bool unprivileged = false, std::function<void()> callerLeaves = {}) const
     {
         ProcessOptions options;
+        options.beforeExec = std::move(callerLeaves);
         options.program = program;
         options.arguments = std::move(arguments);
         options.environment = {{"HOME", home.path()},
                                {"XDG_CONFIG_HOME", home.file("config")},
                                {"STANDIN_ENGINE_RECORD", recordFile()},
                                {"STANDIN_ENGINE_ALLOCATIONS", allocationsFile()},
-                               {"STANDIN_ENGINE_FOLDERS", foldersFile()}};
+                               {"STANDIN_ENGINE_FOLDERS", foldersFile()},
+                               {"STANDIN_ENGINE_INHERITED", inheritedFile()}};
         // Without a display the chooser ends at once as if closed.
         options.unsetEnvironment = {"DISPLAY", "STANDIN_ENGINE_EXIT"};
         if (!display.empty())
             options.environment.emplace_back("DISPLAY", display);
         options.runAsUnprivileged = unprivileged;
         return runProcess(options);
+    }
+
+    // What the game inherited from the process that became it, by name:
+    // "umask", "blocked" (signals), "SIGALRM", "timer" (ms left), "descriptors".
+    std::map<std::string, std::string> inherited() const
+    {
+        std::map<std::string, std::string> items;
+        for (const std::string& line : splitRecord(fileExists(inheritedFile()) ? readFile(inheritedFile()) : "")) {
+            std::size_t space = line.find(' ');
+            items[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+        }
+        return items;
     }
 
     std::vector<std::string> engineArguments() const
@@ -280,9 +300,19 @@ TEST_F(LauncherBundlePermissions, UnsearchableUserFolderCountsAsMissing)
     EXPECT_FALSE(fileExists(recordFile()));
 }
 
-// Past its deadline a display that never answers counts as absent.
+// Past its deadline a display that never answers counts as absent, whatever
+// the caller left blocked or running, and the game inherits exactly that.
 TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
 {
+    sigset_t all;
+    sigfillset(&all);
+    auto callerLeaves = [&all] {
+        umask(027);
+        sigprocmask(SIG_SETMASK, &all, nullptr);
+        itimerval timer {};
+        timer.it_value.tv_sec = 30;
+        setitimer(ITIMER_REAL, &timer, nullptr);
+    };
     SilentDisplay wedged;
     ASSERT_FALSE(wedged.name().empty()) << "no free display port";
     display = wedged.name();
@@ -296,9 +326,21 @@ TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
             ASSERT_EQ(unlink(recordFile().c_str()), 0);
         }
         auto started = std::chrono::steady_clock::now();
-        ProcessResult result = run({"P"});
+        ProcessResult result = run({"P"}, game, false, callerLeaves);
         std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
         EXPECT_EQ(result.exitStatus, firstStart ? 1 : 0);
+        if (!firstStart) {
+            auto throughTheStart = inherited();
+            ASSERT_EQ(run({"P", "-game", ""}, game, false, callerLeaves).exitStatus, 0);
+            auto direct = inherited();
+            // The caller's timer keeps running as if nothing had touched it.
+            int left = std::stoi(throughTheStart["timer"]), leftDirect = std::stoi(direct["timer"]);
+            EXPECT_GT(left, leftDirect - 6000);
+            EXPECT_LT(left, leftDirect - 1000);
+            throughTheStart.erase("timer");
+            direct.erase("timer");
+            EXPECT_EQ(throughTheStart, direct);
+        }
         EXPECT_EQ(engineArguments(), (firstStart ? Arguments {} : Arguments {"P", "-game", ""}));
         EXPECT_EQ(result.standardError, "");
         EXPECT_LT(took.count(), 6.0);

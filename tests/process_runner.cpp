@@ -44,6 +44,8 @@ void readAvailable(int fd, std::string& into, bool& open)
         if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
             _exit(126);
     }
+    if (options.beforeExec)
+        options.beforeExec();
     const std::string& program = options.program.empty() ? options.arguments.at(0) : options.program;
     execWithEnvironment(program, options.arguments, options.environment, options.unsetEnvironment);
 }

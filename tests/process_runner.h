@@ -3,6 +3,7 @@
 // Runs a program as a child process and collects what it did, for tests that
 // treat the bundle's executable as a black box.
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -15,6 +16,7 @@ struct ProcessOptions {
     std::vector<std::string> unsetEnvironment;
     bool runAsUnprivileged = false;                // switch to unprivilegedUser() first
     double timeLimitSeconds = 20;
+    std::function<void()> beforeExec;              // in the child, what a caller leaves (masks, timers)
 };
 
 struct ProcessResult {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <type_traits>
@@ -134,8 +135,12 @@ const int endingSignals[] = {
 void restoreInputAndEnd(int signalNumber)
 {
     restoreInput();
-    // The handler was reset on entry: once this returns, the signal ends the
-    // process as it would have without us, so the caller sees the same status.
+    // The default action back, here rather than by SA_RESETHAND alone, which
+    // xnu ignores for SIGILL and SIGTRAP: once this returns, the signal ends
+    // the process as it would have without us, with the same status.
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigaction(signalNumber, &fallback, nullptr);
     raise(signalNumber);
 }
 
@@ -218,6 +223,58 @@ int openDevice(const char* path)
     return device;
 }
 
+// Standard output, written so that no write can block and hold up the
+// other direction, signals or the device's hang-up, while the caller's open
+// file stays as the caller made it (no O_NONBLOCK there): a terminal (or
+// another device) gets a description of the relay's own, non-blocking, on
+// the same device; a socket is sent to without waiting; a pipe takes
+// PIPE_BUF bytes whole once writable; a file never blocks.
+int outputFd = standardOutput;
+bool outputIsSocket = false;
+bool outputTakesPipeBufOnly = false;
+
+// A device reopened by its name: on Linux the descriptor's own, which names
+// even a terminal of another namespace; ttyname's on a Mac.
+int openOwnDescription(const struct stat& output)
+{
+    int own = open("/proc/self/fd/1", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (own < 0) {
+        const char* name = ttyname(standardOutput);
+        own = name ? open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+    }
+    struct stat opened {};
+    if (own >= 0 && (fstat(own, &opened) != 0 || opened.st_rdev != output.st_rdev || !S_ISCHR(opened.st_mode))) {
+        close(own);
+        own = -1;
+    }
+    return own;
+}
+
+void prepareOutput()
+{
+    struct stat output {};
+    if (fstat(standardOutput, &output) != 0)
+        return;
+    if (S_ISSOCK(output.st_mode)) {
+        outputIsSocket = true;
+    } else if (S_ISCHR(output.st_mode)) {
+        int own = openOwnDescription(output);
+        if (own >= 0)
+            outputFd = own;
+        else
+            outputTakesPipeBufOnly = true;
+    } else if (!S_ISREG(output.st_mode) && !S_ISBLK(output.st_mode)) {
+        outputTakesPipeBufOnly = true;
+    }
+}
+
+ssize_t writeOut(int destination, const char* bytes, std::size_t count)
+{
+    if (destination == outputFd && outputIsSocket)
+        return send(destination, bytes, count, MSG_DONTWAIT);
+    return write(destination, bytes, count);
+}
+
 // Both standard streams belong to the caller's open files, so they stay as
 // the caller made them; the device's description is our own, and never
 // blocking there is what lets a device that waits to write its echo back
@@ -264,15 +321,15 @@ Outcome fill(RelayBuffer& buffer, int source)
     return count < 0 && isTransient(errno) ? Outcome::Nothing : Outcome::Ended;
 }
 
-// The device never blocks, so it takes all it can now. Standard output may
-// block, so it gets one write, of at most PIPE_BUF bytes (which a writable
-// pipe takes whole), each time select calls it writable.
+// A destination that never blocks takes all it can now; a pipe gets one
+// write, of at most PIPE_BUF bytes (which it takes whole once writable),
+// each time select calls it writable.
 Outcome drain(RelayBuffer& buffer, int destination)
 {
-    bool mayBlock = destination == standardOutput;
+    bool mayBlock = destination == outputFd && outputTakesPipeBufOnly;
     while (!buffer.isEmpty()) {
         std::size_t count = std::min<std::size_t>(buffer.end - buffer.start, mayBlock ? PIPE_BUF : sizeof buffer.bytes);
-        ssize_t written = write(destination, buffer.bytes + buffer.start, count);
+        ssize_t written = writeOut(destination, buffer.bytes + buffer.start, count);
         if (written > 0)
             buffer.taken(static_cast<std::size_t>(written));
         else if (written < 0 && errno == EINTR)
@@ -289,7 +346,9 @@ Outcome drain(RelayBuffer& buffer, int destination)
 
 // Whether standard input ending means the caller's terminal has gone, with
 // standard output on that same terminal: then nothing typed or shown can
-// reach anyone any more.
+// reach anyone any more. In the relay's raw mode a terminal reads end of
+// file only once hung up, as long as a read waits for a byte (VMIN); xnu
+// keeps answering tcgetattr on a hung-up terminal, Linux fails it.
 bool callerTerminalGone()
 {
     if (!inputSettingsSaved)
@@ -300,7 +359,7 @@ bool callerTerminalGone()
     if (!S_ISCHR(output.st_mode) || input.st_rdev != output.st_rdev)
         return false;
     termios settings {};
-    return tcgetattr(standardOutput, &settings) != 0;
+    return originalInputSettings.c_cc[VMIN] > 0 || tcgetattr(standardOutput, &settings) != 0;
 }
 
 // Whether standard output takes bytes before the deadline (now: at once).
@@ -311,8 +370,8 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
     if (left.count() > 0)
         limit = {static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
     clearSet(writableSet);
-    addToSet(writableSet, standardOutput);
-    return select(standardOutput + 1, nullptr, asFdSet(writableSet), nullptr, &limit) > 0;
+    addToSet(writableSet, outputFd);
+    return select(outputFd + 1, nullptr, asFdSet(writableSet), nullptr, &limit) > 0;
 }
 
 // The device has hung up or failed for good: what it said last still goes
@@ -321,7 +380,7 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (!deviceToOutput.isEmpty() && isOutputWritableBy(deadline)) {
-        if (drain(deviceToOutput, standardOutput) == Outcome::Ended)
+        if (drain(deviceToOutput, outputFd) == Outcome::Ended)
             endAsOutputGone();
     }
     restoreInput();
@@ -343,7 +402,7 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
 [[noreturn]] void relayUntilEnded(int device)
 {
     bool inputOpen = true;
-    int highest = std::max(device, standardOutput);
+    int highest = std::max(device, outputFd);
     for (;;) {
         clearSet(readableSet);
         clearSet(writableSet);
@@ -356,7 +415,7 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
         if (!inputToDevice.isEmpty())
             addToSet(writableSet, device);
         if (!deviceToOutput.isEmpty())
-            addToSet(writableSet, standardOutput);
+            addToSet(writableSet, outputFd);
         int ready = pselect(highest + 1, asFdSet(readableSet), asFdSet(writableSet), nullptr, nullptr,
                             &maskWhileWaiting);
         if (hangupSignalled)
@@ -389,7 +448,7 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
         // Standard output was waited for only if it had bytes already; bytes
         // that arrive in an empty buffer are sent on once it is writable now.
         bool outputPolled = !deviceToOutput.isEmpty();
-        bool outputWritable = isInSet(writableSet, standardOutput);
+        bool outputWritable = isInSet(writableSet, outputFd);
         if (isInSet(readableSet, device)) {
             Outcome read = fill(deviceToOutput, device);
             if (read == Outcome::Ended)
@@ -397,7 +456,7 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
             if (read == Outcome::Moved && !outputPolled)
                 outputWritable = isOutputWritableBy();
         }
-        if (outputWritable && drain(deviceToOutput, standardOutput) == Outcome::Ended)
+        if (outputWritable && drain(deviceToOutput, outputFd) == Outcome::Ended)
             endAsOutputGone();
     }
 }
@@ -413,7 +472,9 @@ int runTtyRelay(int argc, char** argv)
     int device = openDevice(devicePath);
     if (device < 0)
         return 1;
-    allocateSets(std::max(device, standardOutput));
+    // After the device, which is to become the relay's terminal.
+    prepareOutput();
+    allocateSets(std::max(device, outputFd));
 
     handleEndingSignals();
     configureTerminals(device);

@@ -102,7 +102,15 @@ struct RelaySetup {
     int ignoredSignal = 0;
     // Standard output on standard input's terminal, as a shell leaves it.
     bool outputOnInput = false;
+    // The kernel behaving as a Mac's does where it differs (a preloaded shim).
+    bool asOnAMac = false;
 };
+
+// How a relay ended: its exit status, or bySignal(n) when a signal ended it.
+constexpr int bySignal(int signalNumber)
+{
+    return 256 + signalNumber;
+}
 
 // The relay as a child process: stdin from inputFd, stdout into a pipe the
 // test reads.
@@ -131,6 +139,16 @@ public:
                 close(setup.closedStream);
             if (setup.ignoredSignal != 0)
                 signal(setup.ignoredSignal, SIG_IGN);
+            rlimit noCore = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+#ifdef XNU_BEHAVIOUR_SHIM
+            if (setup.asOnAMac) {
+                setenv("LD_PRELOAD", XNU_BEHAVIOUR_SHIM, 1);
+                // Ahead of AddressSanitizer's runtime, which by default insists on coming first.
+                std::string options = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+                setenv("ASAN_OPTIONS", (options + ":verify_asan_link_order=0").c_str(), 1);
+            }
+#endif
             std::vector<char*> argv;
             for (auto& argument : arguments)
                 argv.push_back(argument.data());
@@ -150,19 +168,21 @@ public:
         close(outputFd);
     }
 
-    // Exit status, or -1 if still running after the time limit.
+    // Exit status or bySignal(n), or -1 if still running after the time
+    // limit (looked at once at least, even for a limit of 0).
     int waitForExit(double seconds)
     {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (;;) {
             int status = 0;
             if (waitpid(pid, &status, WNOHANG) == pid) {
                 ended = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : bySignal(WTERMSIG(status));
             }
+            if (std::chrono::steady_clock::now() >= deadline)
+                return -1;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        return -1;
     }
 
     double cpuSeconds() const { return processCpuSeconds(pid); }
@@ -412,21 +432,32 @@ TEST(TerminalRelay, ClosedStandardStreamNeverBecomesTheDevice)
 TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
 {
     // The device is the relay's own terminal, so a kill -HUP must not pass
-    // for its hang-up.
-    for (int signalNumber : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1}) {
+    // for its hang-up. A Mac's kernel keeps the handler of SIGILL and SIGTRAP
+    // in place after it ran.
+    for (int signalNumber : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGILL, SIGTRAP}) {
         SCOPED_TRACE(strsignal(signalNumber));
         PseudoTerminal terminal;
         PseudoTerminal device;
         termios before {};
         ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
-        Relay relay(terminal.slave, {"P", "-tty", device.slavePath});
+        RelaySetup onAMac;
+        onAMac.asOnAMac = true;
+        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, onAMac);
         ASSERT_EQ(readBytes(device.master, 1), "\n");
-        termios raw {};
+        // A session of its own; raw input; the device with input's settings
+        // but signal characters alone and no output processing.
+        EXPECT_EQ(getsid(relay.pid), relay.pid);
+        termios raw {}, onDevice {};
         ASSERT_EQ(tcgetattr(terminal.slave, &raw), 0);
-        ASSERT_EQ(raw.c_lflag, 0u);
+        ASSERT_EQ(tcgetattr(device.slave, &onDevice), 0);
+        EXPECT_EQ(raw.c_lflag, 0u);
+        EXPECT_EQ(onDevice.c_lflag, tcflag_t(ISIG));
+        EXPECT_EQ(onDevice.c_oflag, 0u);
+        EXPECT_EQ(onDevice.c_iflag, before.c_iflag);
+        EXPECT_EQ(onDevice.c_cflag, before.c_cflag);
 
         kill(relay.pid, signalNumber);
-        EXPECT_EQ(relay.waitForExit(10), 128 + signalNumber);
+        EXPECT_EQ(relay.waitForExit(10), bySignal(signalNumber));
         termios after {};
         ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
         EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
@@ -477,7 +508,7 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
             close(relay.outputFd);
             relay.outputFd = -1;
             writeBytes(device.master, "unheard");
-            EXPECT_EQ(relay.waitForExit(10), 128 + SIGPIPE);
+            EXPECT_EQ(relay.waitForExit(10), bySignal(SIGPIPE));
         } else {
             // Standard output unread and full, so that the relay still
             // holds what the device said last when it hangs up.
@@ -507,13 +538,47 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
 // ignores SIGPIPE (a relay under nohup).
 TEST(TerminalRelay, EndsWhenTheCallersTerminalGoes)
 {
+    // A Mac's hung-up terminal still answers tcgetattr.
+    for (bool asOnAMac : {false, true}) {
+        SCOPED_TRACE(asOnAMac ? "as on a Mac" : "Linux");
+        PseudoTerminal terminal;
+        PseudoTerminal device;
+        termios before {};
+        ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {-1, "", 0, -1, SIGPIPE, true, asOnAMac});
+        ASSERT_EQ(readBytes(device.master, 1), "\n");
+        close(terminal.master);
+        terminal.master = -1;
+        EXPECT_EQ(relay.waitForExit(5), 1);
+    }
+}
+
+// Standard output a terminal nobody reads (a suspended window, a stalled
+// ssh session): what is typed still reaches the device, and the device's
+// hang-up still ends the relay, with the terminal as it was.
+TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
+{
     PseudoTerminal terminal;
     PseudoTerminal device;
-    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {-1, "", 0, -1, SIGPIPE, true});
+    termios before {};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {-1, "", 0, -1, 0, true});
     ASSERT_EQ(readBytes(device.master, 1), "\n");
-    close(terminal.master);
-    terminal.master = -1;
-    EXPECT_EQ(relay.waitForExit(5), 1);
+    fcntl(device.master, F_SETFL, O_NONBLOCK);
+    // In lines, which the terminal turns into more bytes than were written.
+    std::string said = printablePattern(1 << 18, 13);
+    for (std::size_t i = 79; i < said.size(); i += 80)
+        said[i] = '\n';
+    writeBytes(device.master, said, 1);
+
+    writeBytes(terminal.master, "typed");
+    EXPECT_EQ(readBytes(device.master, 5, 5), "typed");
+    close(device.master);
+    device.master = -1;
+    EXPECT_EQ(relay.waitForExit(6), 0);
+    termios after {};
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
 // The device is the session's own terminal, reached by the name /dev/tty.

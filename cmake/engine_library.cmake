@@ -50,3 +50,19 @@ function(engine_exports_allocation_operators path variable)
         set(${variable} FALSE PARENT_SCOPE)
     endif()
 endfunction()
+
+# engine_overrides_weak_definitions(PATH VARIABLE): whether a Mach-O image
+# carries MH_WEAK_DEFINES (0x8000 in the header's flags, bytes 24-27), which
+# Apple's linker sets where the image's operator new overrides the C++
+# runtime's weak one, and without which dyld binds the runtime's own calls
+# to the runtime's operators.
+function(engine_overrides_weak_definitions path variable)
+    file(READ "${path}" flags OFFSET 24 LIMIT 4 HEX)
+    string(SUBSTRING "${flags}" 2 2 second_byte)
+    math(EXPR weak_defines "0x${second_byte} & 0x80")
+    if(weak_defines)
+        set(${variable} TRUE PARENT_SCOPE)
+    else()
+        set(${variable} FALSE PARENT_SCOPE)
+    endif()
+endfunction()

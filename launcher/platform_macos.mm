@@ -20,9 +20,18 @@ void objc_autoreleasePoolPop(void* pool);
 void registerActivationObserver()
 {
     // Reads NSApp when the notification comes, not now: it is nil until then.
+    // activateIgnoringOtherApps: is deprecated from macOS 14, whose
+    // cooperative activation may leave the window behind; activate replaces it.
     void (^activationObserver)(id) = ^(id) {
-        using ActivateFunction = void (*)(id, SEL, BOOL);
-        reinterpret_cast<ActivateFunction>(objc_msgSend)(NSApp, sel_getUid("activateIgnoringOtherApps:"), YES);
+        using RespondsFunction = BOOL (*)(id, SEL, SEL);
+        using ActivateFunction = void (*)(id, SEL);
+        using ActivateIgnoringFunction = void (*)(id, SEL, BOOL);
+        SEL activate = sel_getUid("activate");
+        if (reinterpret_cast<RespondsFunction>(objc_msgSend)(NSApp, sel_getUid("respondsToSelector:"), activate))
+            reinterpret_cast<ActivateFunction>(objc_msgSend)(NSApp, activate);
+        else
+            reinterpret_cast<ActivateIgnoringFunction>(objc_msgSend)(NSApp, sel_getUid("activateIgnoringOtherApps:"),
+                                                                     YES);
     };
 
     // Without a pool of our own, Cocoa's autoreleased objects would have none

@@ -103,6 +103,13 @@ if [ "$macho" = 1 ]; then
             *) fail "an allocation operator is not the engine's: $line" ;;
         esac
     done <<<"$operators"
+    # Game linking the C++ runtime as a library (a Mac build): the runtime
+    # allocates inside itself, and dyld sends those calls to the engine's
+    # operators only when the engine is flagged as overriding weak ones.
+    if libraries "$game" | grep -q 'libc++\.1\.dylib' && grep -q "(from UnityPlayer)" <<<"$operators"; then
+        header "$engine" | grep -q WEAK_DEFINES ||
+            fail "the engine is not flagged MH_WEAK_DEFINES: the C++ runtime's own allocations would bypass its operators"
+    fi
     # The launcher targets the engine it was built with: its LC_UUID, as bytes.
     uuid=$(load_commands "$engine" | grep -A2 LC_UUID | awk '$1 == "uuid" {print $2}')
     [ -n "$uuid" ] || fail "the engine has no LC_UUID"

@@ -36,21 +36,26 @@ TEST(MacPlatform, ObserverActivatesTheApplicationAsItIsWhenTheNotificationComes)
     auto observer = reinterpret_cast<void (^)(void*)>(const_cast<void*>(objcFake.registeredBlock));
     ASSERT_NE(observer, nullptr);
     objcFake.messages.clear();
+    objcFake.events.clear();
 
+    // Before macOS 14 activateIgnoringOtherApps: YES; from then on activate.
     char firstApplication, laterApplication;
     NSApp = &firstApplication;
     observer(nullptr);
     NSApp = &laterApplication;
+    objcFake.applicationHasActivate = true;
     observer(nullptr);
     NSApp = nullptr;
 
-    ASSERT_EQ(objcFake.messages.size(), 2u);
-    const void* receivers[] = {&firstApplication, &laterApplication};
-    for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(objcFake.events,
+              (Strings {"respondsToSelector:", "activateIgnoringOtherApps:", "respondsToSelector:", "activate"}));
+    ASSERT_EQ(objcFake.messages.size(), 4u);
+    const void* receivers[] = {&firstApplication, &firstApplication, &laterApplication, &laterApplication};
+    for (int i = 0; i < 4; ++i)
         EXPECT_EQ(objcFake.messages[i].receiver, receivers[i]);
-        EXPECT_EQ(objcFake.messages[i].selector, "activateIgnoringOtherApps:");
-        EXPECT_EQ(objcFake.messages[i].arguments, std::vector<const void*> {reinterpret_cast<const void*>(1)});
-    }
+    EXPECT_STREQ(static_cast<const char*>(objcFake.messages[0].arguments.at(0)), "activate");
+    EXPECT_EQ(objcFake.messages[1].arguments, std::vector<const void*> {reinterpret_cast<const void*>(1)});
+    EXPECT_TRUE(objcFake.messages[3].arguments.empty());
 }
 
 // The platform layer hands the caller's buffer and size to libSystem as they

@@ -23,6 +23,7 @@ struct ObjcFake {
     std::string executablePath;
     std::vector<std::pair<const void*, const void*>> executablePathCalls; // buffer, size
     std::uint64_t modifierFlags = 0;
+    bool applicationHasActivate = false; // macOS 14 and later
     std::vector<std::int32_t> flagStatesAsked;
 };
 

@@ -54,6 +54,10 @@ void* objc_msgSend(void* self, void* op, ...)
             message.arguments.push_back(va_arg(arguments, void*));
         objcFake.registeredBlock = message.arguments[3];
         result = &observerToken;
+    } else if (message.selector == "respondsToSelector:") {
+        message.arguments.push_back(va_arg(arguments, void*));
+        bool asksForActivate = std::strcmp(static_cast<const char*>(message.arguments[0]), "activate") == 0;
+        result = reinterpret_cast<void*>(std::intptr_t(asksForActivate && objcFake.applicationHasActivate));
     } else if (message.selector == "activateIgnoringOtherApps:") {
         message.arguments.push_back(reinterpret_cast<const void*>(std::intptr_t(va_arg(arguments, int))));
     }

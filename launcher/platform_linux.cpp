@@ -17,7 +17,6 @@
 #include <fcntl.h>
 #include <initializer_list>
 #include <netdb.h>
-#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
@@ -56,8 +55,9 @@ bool displayTried = false;
 // the chooser's window: connecting, the Option-key check, the chooser's set-up.
 // A server that took the connection and then never answers (a hung one, a
 // stalled forwarded display) would otherwise keep the game waiting for ever.
-constexpr auto displayBudget = std::chrono::seconds(2);
-std::optional<std::chrono::steady_clock::time_point> displayDeadline;
+// The time between asks (the engine's set-up, say) is not the display's.
+std::chrono::nanoseconds displayTimeLeft = std::chrono::seconds(2);
+std::chrono::steady_clock::time_point displayDeadline;
 
 // At the deadline every descriptor opened during the ask (the connection
 // being made, or a name lookup's) is shut down, which ends Xlib's wait; once
@@ -134,12 +134,11 @@ int ignoreProtocolError(Display*, XErrorEvent*)
 bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
 {
     auto now = std::chrono::steady_clock::now();
-    if (!displayDeadline)
-        displayDeadline = now + displayBudget;
-    if (deadlinePassed || now >= *displayDeadline) {
+    if (deadlinePassed || displayTimeLeft.count() <= 0) {
         deadlinePassed = 1;
         return false;
     }
+    displayDeadline = now + displayTimeLeft;
     if (connectionDescriptor < 0)
         noteOpenDescriptors();
 
@@ -157,7 +156,7 @@ bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
     timer_t timer {};
     bool armed = timer_create(CLOCK_MONOTONIC, &event, &timer) == 0;
     if (armed) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*displayDeadline - now).count();
+        auto left = displayTimeLeft.count();
         itimerspec when {};
         when.it_value = {time_t(left / 1000000000), long(left % 1000000000)};
         timer_settime(timer, 0, &when, nullptr);
@@ -172,6 +171,7 @@ bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
         timer_delete(timer);
     sigprocmask(SIG_SETMASK, &callers, nullptr);
     sigaction(cutSignal, &previous, nullptr);
+    displayTimeLeft -= std::chrono::steady_clock::now() - now;
     return !deadlinePassed;
 }
 
@@ -223,8 +223,10 @@ std::string withHostLookedUp(const std::string& name)
     gaicb* requests[] = {&lookup};
     if (getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr) != 0)
         return "";
+    auto started = std::chrono::steady_clock::now();
+    displayDeadline = started + displayTimeLeft;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*displayDeadline -
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(displayDeadline -
                                                                           std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
@@ -233,6 +235,7 @@ std::string withHostLookedUp(const std::string& name)
         if (waited == 0 || (waited != EAI_INTR && waited != EAI_AGAIN))
             break;
     }
+    displayTimeLeft -= std::chrono::steady_clock::now() - started;
     char address[INET6_ADDRSTRLEN] = "";
     if (gai_error(&lookup) != 0 || !lookup.ar_result ||
         getnameinfo(lookup.ar_result->ai_addr, lookup.ar_result->ai_addrlen, address, sizeof address, nullptr, 0,
@@ -282,7 +285,6 @@ Display* connectToDisplay()
     const char* given = std::getenv("DISPLAY");
     if (!given || !*given)
         return nullptr;
-    displayDeadline = std::chrono::steady_clock::now() + displayBudget;
     std::string name = withHostLookedUp(given);
     if (name.empty())
         return nullptr;

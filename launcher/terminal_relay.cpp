@@ -257,7 +257,7 @@ void prepareOutput()
         return;
     if (S_ISSOCK(output.st_mode)) {
         outputIsSocket = true;
-    } else if (S_ISCHR(output.st_mode)) {
+    } else if (S_ISCHR(output.st_mode) && (fcntl(standardOutput, F_GETFL) & O_ACCMODE) != O_RDONLY) {
         int own = openOwnDescription(output);
         if (own >= 0)
             outputFd = own;

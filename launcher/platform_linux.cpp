@@ -190,14 +190,15 @@ std::string displayHost(const std::string& name)
     return host == "unix" ? "" : host;
 }
 
-// The display's name with its host looked up within the deadline, by a
-// lookup that can be left waiting: Xlib's own, cut off, spins in the
-// resolver. "" when the host is not found in time.
-std::string withHostLookedUp(const std::string& name)
+// The display's name with its host looked up within the deadline, once for
+// each of the host's addresses, to be tried in turn as Xlib would: by a
+// lookup that can be left waiting, as Xlib's own, cut off, spins in the
+// resolver. None when the host is not found in time.
+std::vector<std::string> withHostLookedUp(const std::string& name)
 {
     std::string host = displayHost(name);
     if (host.empty() || host[0] == '[')
-        return name;
+        return {name};
     addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -205,7 +206,7 @@ std::string withHostLookedUp(const std::string& name)
     addrinfo* numeric = nullptr;
     if (getaddrinfo(host.c_str(), nullptr, &hints, &numeric) == 0) {
         freeaddrinfo(numeric);
-        return name;
+        return {name};
     }
 
     // Left to the lookup's own thread if it outlives us; static, as it may.
@@ -222,7 +223,7 @@ std::string withHostLookedUp(const std::string& name)
     lookup.ar_request = &lookupHints;
     gaicb* requests[] = {&lookup};
     if (getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr) != 0)
-        return "";
+        return {};
     auto started = std::chrono::steady_clock::now();
     displayDeadline = started + displayTimeLeft;
     for (;;) {
@@ -236,19 +237,24 @@ std::string withHostLookedUp(const std::string& name)
             break;
     }
     displayTimeLeft -= std::chrono::steady_clock::now() - started;
-    char address[INET6_ADDRSTRLEN] = "";
-    if (gai_error(&lookup) != 0 || !lookup.ar_result ||
-        getnameinfo(lookup.ar_result->ai_addr, lookup.ar_result->ai_addrlen, address, sizeof address, nullptr, 0,
-                    NI_NUMERICHOST) != 0) {
+    if (gai_error(&lookup) != 0) {
         gai_cancel(&lookup);
         deadlinePassed = gai_error(&lookup) == EAI_INPROGRESS;
-        return "";
+        return {};
     }
+    std::vector<std::string> names;
     std::size_t colon = name.rfind(':');
-    std::size_t hostStart = colon - host.size();
-    bool ipv6 = lookup.ar_result->ai_family == AF_INET6;
+    std::string before = name.substr(0, colon - host.size()), after = name.substr(colon);
+    for (addrinfo* entry = lookup.ar_result; entry; entry = entry->ai_next) {
+        char address[INET6_ADDRSTRLEN];
+        if (getnameinfo(entry->ai_addr, entry->ai_addrlen, address, sizeof address, nullptr, 0, NI_NUMERICHOST) != 0)
+            continue;
+        std::string numericName = before + (entry->ai_family == AF_INET6 ? "[" + std::string(address) + "]" : address) + after;
+        if (std::find(names.begin(), names.end(), numericName) == names.end())
+            names.push_back(numericName);
+    }
     freeaddrinfo(lookup.ar_result);
-    return name.substr(0, hostStart) + (ipv6 ? "[" + std::string(address) + "]" : address) + name.substr(colon);
+    return names;
 }
 
 // Whether Xlib said anything since the last look: a display that refuses us
@@ -262,16 +268,19 @@ bool saidSomething(int said)
     return anything;
 }
 
-// Up to three attempts, 20 ms apart, all within the deadline.
-Display* attemptConnections(const char* name, int said)
+// Up to three attempts, 20 ms apart, all within the deadline, at each
+// address in turn.
+Display* attemptConnections(const std::vector<std::string>& names, int said)
 {
     Display* opened = nullptr;
-    for (int attempt = 0; attempt < 3 && !deadlinePassed; ++attempt) {
-        if (attempt > 0)
-            usleep(20000);
-        opened = XOpenDisplay(name);
-        if (opened || (said >= 0 && saidSomething(said)))
-            break;
+    for (const std::string& name : names) {
+        for (int attempt = 0; attempt < 3 && !deadlinePassed && !opened; ++attempt) {
+            if (attempt > 0)
+                usleep(20000);
+            opened = XOpenDisplay(name.c_str());
+            if (!opened && said >= 0 && saidSomething(said))
+                break;
+        }
     }
     return opened;
 }
@@ -285,8 +294,8 @@ Display* connectToDisplay()
     const char* given = std::getenv("DISPLAY");
     if (!given || !*given)
         return nullptr;
-    std::string name = withHostLookedUp(given);
-    if (name.empty())
+    std::vector<std::string> names = withHostLookedUp(given);
+    if (names.empty())
         return nullptr;
 
     // Out of descriptors, Xlib is left to speak rather than the display lost.
@@ -301,7 +310,7 @@ Display* connectToDisplay()
     }
 
     Display* opened = nullptr;
-    bool inTime = askInTime([&] { opened = attemptConnections(name.c_str(), said[0]); }, true);
+    bool inTime = askInTime([&] { opened = attemptConnections(names, said[0]); }, true);
     // Answered just as the deadline cut it: a connection no longer. One past
     // FD_SETSIZE, FLTK's select loop could not watch (and would abort on).
     if (opened && (!inTime || ConnectionNumber(opened) >= FD_SETSIZE)) {

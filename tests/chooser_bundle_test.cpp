@@ -279,12 +279,13 @@ TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
 }
 
 // A display that takes no connection at first, as a server resetting after
-// its last client: the chooser still comes up, on its one connection.
+// its last client: the chooser still comes up, on its one connection. By
+// a host name, as a forwarded display is named ("localhost:10").
 TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOne)
 {
     DisplayRelay relay(x.display(), 30);
     ASSERT_FALSE(relay.name().empty()) << "no free display port";
-    start({"P"}, game, false, relay.name());
+    start({"P"}, game, false, "localhost" + relay.name().substr(relay.name().find(':')));
     window = x.findWindow(process->pid());
     ASSERT_FALSE(window.empty()) << "no chooser window appeared";
     EXPECT_EQ(relay.openConnections(), 1);

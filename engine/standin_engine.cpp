@@ -201,7 +201,7 @@ constexpr char engineBanner[] = "stand-in engine: PlayerMain argc=";
 #endif
 
 // What the process that became the game left it: the umask, the blocked
-// signals, SIGALRM's disposition, the real-time timer, and which
+// and pending signals, SIGALRM's disposition, the real-time timer, and which
 // descriptors are open (sockets apart), for tests of the launcher's
 // clean hand-over.
 void recordInheritance()
@@ -212,10 +212,15 @@ void recordInheritance()
     umask(mask);
     sigset_t blocked;
     sigprocmask(SIG_SETMASK, nullptr, &blocked);
-    std::string blockedList;
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+    sigset_t pending;
+    sigpending(&pending);
+    std::string blockedList, pendingList;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
         if (sigismember(&blocked, signalNumber) == 1)
             blockedList += " " + std::to_string(signalNumber);
+        if (sigismember(&pending, signalNumber) == 1)
+            pendingList += " " + std::to_string(signalNumber);
+    }
     struct sigaction alarm {};
     sigaction(SIGALRM, nullptr, &alarm);
     itimerval timer {};
@@ -233,7 +238,7 @@ void recordInheritance()
     char umaskText[8];
     std::snprintf(umaskText, sizeof umaskText, "%04o", unsigned(mask));
     writeRecord("STANDIN_ENGINE_INHERITED",
-                {std::string("umask ") + umaskText, "blocked" + blockedList,
+                {std::string("umask ") + umaskText, "blocked" + blockedList, "pending" + pendingList,
                  std::string("SIGALRM ") + (alarm.sa_handler == SIG_DFL ? "default" : alarm.sa_handler == SIG_IGN ? "ignored" : "handled"),
                  "timer " + std::to_string(timer.it_value.tv_sec * 1000 + timer.it_value.tv_usec / 1000),
                  "descriptors" + descriptors});

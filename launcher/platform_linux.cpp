@@ -5,13 +5,18 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <pthread.h>
+#include <system_error>
+#include <thread>
 #include <climits>
 #include <csetjmp>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <functional>
 #include <fcntl.h>
@@ -61,13 +66,13 @@ std::chrono::steady_clock::time_point displayDeadline;
 
 // At the deadline every descriptor opened during the ask (the connection
 // being made, or a name lookup's) is shut down, which ends Xlib's wait; once
-// connected, only the connection. A signal of its own, on a timer of its own,
-// so that the caller's SIGALRM and ITIMER_REAL are left alone.
-const int cutSignal = SIGRTMAX;
-std::vector<unsigned char> openBefore; // read by the handler; never resized while armed
-volatile sig_atomic_t connectionDescriptor = -1;
-volatile sig_atomic_t deadlinePassed = 0;
-volatile sig_atomic_t jumpOnCut = 0;
+// connected, only the connection. A watchdog thread of its own does it, with
+// no signal: whatever the caller blocked, left pending or set a timer for
+// stays as it was, for the game too.
+std::vector<unsigned char> openBefore; // never resized while a watchdog runs
+std::atomic<int> connectionDescriptor {-1};
+std::atomic<bool> deadlinePassed {false};
+std::atomic<bool> jumpOnCut {false};
 sigjmp_buf abandonedAsk;
 
 // Which descriptors are open, whatever their number: a start may inherit
@@ -98,10 +103,9 @@ void noteOpenDescriptors()
         openBefore[std::size_t(fd)] = 1;
 }
 
-void cutConnection(int)
+void cutConnection()
 {
-    int savedErrno = errno;
-    deadlinePassed = 1;
+    deadlinePassed = true;
     if (connectionDescriptor >= 0) {
         shutdown(connectionDescriptor, SHUT_RDWR);
     } else {
@@ -109,7 +113,6 @@ void cutConnection(int)
             if (!openBefore[fd])
                 shutdown(int(fd), SHUT_RDWR);
     }
-    errno = savedErrno;
 }
 
 // A lost display ends the run silently, as a chooser window closed without
@@ -129,49 +132,53 @@ int ignoreProtocolError(Display*, XErrorEvent*)
     return 0;
 }
 
-// Runs ask within what is left of the deadline, whatever the caller left
-// blocked; everything is put back after. False when the deadline passed.
+// Runs ask within what is left of the deadline; false when it passed.
 bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
 {
-    auto now = std::chrono::steady_clock::now();
+    auto started = std::chrono::steady_clock::now();
     if (deadlinePassed || displayTimeLeft.count() <= 0) {
-        deadlinePassed = 1;
+        deadlinePassed = true;
         return false;
     }
-    displayDeadline = now + displayTimeLeft;
+    displayDeadline = started + displayTimeLeft;
     if (connectionDescriptor < 0)
         noteOpenDescriptors();
 
-    struct sigaction cut {}, previous {};
-    cut.sa_handler = cutConnection;
-    sigfillset(&cut.sa_mask);
-    sigaction(cutSignal, &cut, &previous);
-    sigset_t only, callers;
-    sigemptyset(&only);
-    sigaddset(&only, cutSignal);
-    sigprocmask(SIG_UNBLOCK, &only, &callers);
-    sigevent event {};
-    event.sigev_notify = SIGEV_SIGNAL;
-    event.sigev_signo = cutSignal;
-    timer_t timer {};
-    bool armed = timer_create(CLOCK_MONOTONIC, &event, &timer) == 0;
-    if (armed) {
-        auto left = displayTimeLeft.count();
-        itimerspec when {};
-        when.it_value = {time_t(left / 1000000000), long(left % 1000000000)};
-        timer_settime(timer, 0, &when, nullptr);
+    std::mutex lock;
+    std::condition_variable finishedAsking;
+    bool finished = false;
+    auto watch = [&] {
+        std::unique_lock<std::mutex> held(lock);
+        if (!finishedAsking.wait_until(held, displayDeadline, [&] { return finished; }))
+            cutConnection();
+    };
+    // The watchdog takes no signal meant for the process.
+    sigset_t all, callers;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &callers);
+    std::thread watchdog;
+    try {
+        watchdog = std::thread(watch);
+    } catch (const std::system_error&) {
+        // A wait that cannot be bounded is not begun.
+        deadlinePassed = true;
     }
+    pthread_sigmask(SIG_SETMASK, &callers, nullptr);
+    if (!watchdog.joinable())
+        return false;
 
     jumpOnCut = returnsWhenCut;
     if (sigsetjmp(abandonedAsk, 1) == 0)
         ask();
-    jumpOnCut = 0;
+    jumpOnCut = false;
 
-    if (armed)
-        timer_delete(timer);
-    sigprocmask(SIG_SETMASK, &callers, nullptr);
-    sigaction(cutSignal, &previous, nullptr);
-    displayTimeLeft -= std::chrono::steady_clock::now() - now;
+    {
+        std::lock_guard<std::mutex> held(lock);
+        finished = true;
+    }
+    finishedAsking.notify_one();
+    watchdog.join();
+    displayTimeLeft -= std::chrono::steady_clock::now() - started;
     return !deadlinePassed;
 }
 
@@ -285,6 +292,15 @@ Display* attemptConnections(const std::vector<std::string>& names, int said)
     return opened;
 }
 
+int movedHigh(int fd)
+{
+    int moved = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, FD_SETSIZE) : -1;
+    if (moved < 0)
+        return fd;
+    close(fd);
+    return moved;
+}
+
 // Xlib prints why a display refused us (no authorization, say); we print
 // nothing. Standard error goes into a pipe meanwhile, which also tells
 // whether Xlib had anything to say. Past the deadline the display counts
@@ -299,9 +315,13 @@ Display* connectToDisplay()
         return nullptr;
 
     // Out of descriptors, Xlib is left to speak rather than the display lost.
-    int savedError = dup(STDERR_FILENO);
+    // Ours go high, so that the connection takes the lowest free one: one
+    // past FD_SETSIZE would count as no display.
+    int savedError = movedHigh(dup(STDERR_FILENO));
     int said[2] = {-1, -1};
     if (savedError >= 0 && pipe(said) == 0) {
+        said[0] = movedHigh(said[0]);
+        said[1] = movedHigh(said[1]);
         // Xlib's message must never wait for a reader.
         fcntl(said[0], F_SETFL, O_NONBLOCK);
         fcntl(said[1], F_SETFL, O_NONBLOCK);
@@ -365,8 +385,17 @@ bool askDisplayInTime(void (*ask)(void*), void* context)
 {
     if (!openDisplay())
         return false;
-    if (askInTime([&] { ask(context); XSync(display, False); }, false))
-        return true;
+    // A display far away (forwarded over a slow link) answers each of the
+    // chooser's many round trips late but surely: one measured round trip
+    // grants the set-up time in proportion, up to a bound; a display that
+    // stops answering is cut all the same.
+    auto started = std::chrono::steady_clock::now();
+    if (askInTime([] { XSync(display, False); }, false)) {
+        auto roundTrip = std::chrono::steady_clock::now() - started;
+        displayTimeLeft += std::min<std::chrono::nanoseconds>(roundTrip * 100, std::chrono::seconds(30));
+        if (askInTime([&] { ask(context); XSync(display, False); }, false))
+            return true;
+    }
     dropDisplay();
     return false;
 }
@@ -375,15 +404,19 @@ bool optionKeyHeld()
 {
     if (!openDisplay())
         return false;
-    char keys[32] = {};
-    if (!askInTime([&] { XQueryKeymap(display, keys); }, true)) {
+    // Looking a key up may ask the server too (XKB's map).
+    bool held = false;
+    auto check = [&] {
+        char keys[32] = {};
+        XQueryKeymap(display, keys);
+        for (KeySym alt : {XK_Alt_L, XK_Alt_R}) {
+            KeyCode code = XKeysymToKeycode(display, alt);
+            held = held || (code != 0 && (keys[code / 8] & (1 << (code % 8))));
+        }
+    };
+    if (!askInTime(check, true)) {
         dropDisplay();
         return false;
     }
-    for (KeySym alt : {XK_Alt_L, XK_Alt_R}) {
-        KeyCode code = XKeysymToKeycode(display, alt);
-        if (code != 0 && (keys[code / 8] & (1 << (code % 8))))
-            return true;
-    }
-    return false;
+    return held;
 }

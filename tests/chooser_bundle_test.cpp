@@ -280,10 +280,10 @@ TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
 
 // A display that takes no connection at first, as a server resetting after
 // its last client: the chooser still comes up, on its one connection. By
-// a host name, as a forwarded display is named ("localhost:10").
+// a host name and answering late, as a far forwarded display ("localhost:10").
 TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOne)
 {
-    DisplayRelay relay(x.display(), 30);
+    DisplayRelay relay(x.display(), 30, -1, 40);
     ASSERT_FALSE(relay.name().empty()) << "no free display port";
     start({"P"}, game, false, "localhost" + relay.name().substr(relay.name().find(':')));
     window = x.findWindow(process->pid());
@@ -303,19 +303,22 @@ TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOn
 TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
 {
     // XOpenDisplay's first request after the set-up, the Option-key check's,
-    // and the chooser's first window.
+    // and the chooser's first window; -1: a display that answers.
     constexpr int queryExtension = 98, queryKeymap = 44, createWindow = 1;
-    // As a launcher or build system that leaves its descriptors open does.
-    const std::string manyDescriptors =
-        "for fd in $(seq 3 1102); do eval \"exec $fd</dev/null\"; done; exec -a P \"$0\" \"$@\"";
+    // As a launcher or build system that leaves its descriptors open does;
+    // with fd 500 free, or none below FD_SETSIZE.
+    auto manyDescriptors = [](bool hole) {
+        return std::string("for fd in $(seq 3 1102); do eval \"exec $fd</dev/null\"; done; ") +
+               (hole ? "exec 500<&-; " : "") + "exec -a P \"$0\" \"$@\"";
+    };
     struct Case {
         int silentFrom;
-        bool firstStart, inheritsDescriptors;
+        bool firstStart, inheritsDescriptors, hole;
     };
-    for (Case c : {Case {queryKeymap, false, false}, Case {queryExtension, false, true}, Case {createWindow, true, false},
-                   Case {-1, true, true}}) {
+    for (Case c : {Case {queryKeymap, false, false, false}, Case {queryExtension, false, true, true},
+                   Case {createWindow, true, false, false}, Case {-1, true, true, false}, Case {-1, true, true, true}}) {
         SCOPED_TRACE("silent from request " + std::to_string(c.silentFrom) + (c.firstStart ? ", first start" : "") +
-                     (c.inheritsDescriptors ? ", 1100 descriptors" : ""));
+                     (c.inheritsDescriptors ? ", 1100 descriptors" : "") + (c.hole ? ", one free" : ""));
         DisplayRelay relay(x.display(), 0, c.silentFrom);
         ASSERT_FALSE(relay.name().empty()) << "no free display port";
         std::remove(recordFile().c_str());
@@ -326,14 +329,26 @@ TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
         }
         auto started = std::chrono::steady_clock::now();
         if (c.inheritsDescriptors)
-            start({"bash", "-c", manyDescriptors, game}, "/bin/bash", false, relay.name());
+            start({"bash", "-c", manyDescriptors(c.hole), game}, "/bin/bash", false, relay.name());
         else
             start({"P"}, game, false, relay.name());
-        EXPECT_EQ(process->waitForExit(10), c.firstStart ? 1 : 0);
+        bool answers = c.silentFrom < 0 && c.hole;
+        if (answers) {
+            // The connection takes the free descriptor, which FLTK can watch.
+            window = x.findWindow(process->pid());
+            ASSERT_FALSE(window.empty()) << "no chooser window appeared";
+            press("Down");
+            press("Return");
+        }
+        EXPECT_EQ(process->waitForExit(10), c.firstStart && !answers ? 1 : 0);
         std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-        EXPECT_LT(took.count(), 4.0);
-        EXPECT_EQ(engineArguments(), (c.firstStart ? Arguments {} : Arguments {"P", "-game", ""}));
-        EXPECT_EQ(fileExists(controlsFile()), !c.firstStart);
+        if (!answers) {
+            EXPECT_LT(took.count(), 4.0);
+        }
+        EXPECT_EQ(engineArguments(), (c.firstStart && !answers ? Arguments {}
+                                      : answers            ? Arguments {"P", "-game", "/note"}
+                                                           : Arguments {"P", "-game", ""}));
+        EXPECT_EQ(fileExists(controlsFile()), !c.firstStart || answers);
         expectNoOutputBeforeTheGame();
     }
 }

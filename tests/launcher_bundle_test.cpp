@@ -64,7 +64,8 @@ protected:
     }
 
     // What the game inherited from the process that became it, by name:
-    // "umask", "blocked" (signals), "SIGALRM", "timer" (ms left), "descriptors".
+    // "umask", "blocked" and "pending" (signals), "SIGALRM", "timer" (ms
+    // left), "descriptors".
     std::map<std::string, std::string> inherited() const
     {
         std::map<std::string, std::string> items;
@@ -309,6 +310,7 @@ TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
     auto callerLeaves = [&all] {
         umask(027);
         sigprocmask(SIG_SETMASK, &all, nullptr);
+        raise(SIGRTMAX); // left pending
         itimerval timer {};
         timer.it_value.tv_sec = 30;
         setitimer(ITIMER_REAL, &timer, nullptr);

@@ -233,9 +233,10 @@ int BackgroundProcess::waitForExit(double seconds)
     return status_;
 }
 
-DisplayRelay::DisplayRelay(const std::string& display, int dropMilliseconds, int silentFromRequest)
+DisplayRelay::DisplayRelay(const std::string& display, int dropMilliseconds, int silentFromRequest,
+                           int answerDelayMilliseconds)
     : upstream_("/tmp/.X11-unix/X" + display.substr(display.find(':') + 1)), dropMilliseconds_(dropMilliseconds),
-      silentFromRequest_(silentFromRequest)
+      silentFromRequest_(silentFromRequest), answerDelayMilliseconds_(answerDelayMilliseconds)
 {
     listening_ = listenAsDisplay(400, 700, &name_);
     if (listening_ >= 0)
@@ -354,6 +355,8 @@ void DisplayRelay::relay()
                     pair.unparsed.append(bytes, std::size_t(got));
                     pair.silent = pair.asks(silentFromRequest_);
                 }
+                if (got > 0 && side == 1)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(answerDelayMilliseconds_));
                 // A hung server: it reads what comes and answers nothing.
                 ended = got <= 0 || (!pair.silent && write(to, bytes, std::size_t(got)) != got);
             }

@@ -59,10 +59,12 @@ private:
 // made in the first dropMilliseconds after the first one, as a server still
 // resetting does, and forwards the later ones. It counts those still open.
 // With silentFromRequest, it answers nothing more once a client has asked a
-// request with that major opcode, as a server that hangs.
+// request with that major opcode, as a server that hangs; with
+// answerDelayMilliseconds, every answer comes that late, as over a slow link.
 class DisplayRelay {
 public:
-    DisplayRelay(const std::string& display, int dropMilliseconds, int silentFromRequest = -1);
+    DisplayRelay(const std::string& display, int dropMilliseconds, int silentFromRequest = -1,
+                 int answerDelayMilliseconds = 0);
     ~DisplayRelay();
     DisplayRelay(const DisplayRelay&) = delete;
     DisplayRelay& operator=(const DisplayRelay&) = delete;
@@ -78,6 +80,7 @@ private:
     int listening_ = -1;
     int dropMilliseconds_;
     int silentFromRequest_;
+    int answerDelayMilliseconds_;
     std::atomic<bool> stopping_ {false};
     std::atomic<int> open_ {0};
     std::thread thread_;

@@ -195,6 +195,8 @@ void createInPlace(const std::string& path, const std::string& contents)
 
 // Past RLIMIT_FSIZE a write then fails with EFBIG, which puts the old bytes
 // back, instead of SIGXFSZ ending the chooser half-way through the file.
+// Unblocked meanwhile (unless one is already pending): a blocked signal is
+// kept even while ignored, and the game would inherit it.
 class FileSizeSignalHeldOff {
 public:
     FileSizeSignalHeldOff()
@@ -202,13 +204,26 @@ public:
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigaction(SIGXFSZ, &ignore, &previous_);
+        sigset_t pending, fileSize;
+        sigemptyset(&fileSize);
+        sigaddset(&fileSize, SIGXFSZ);
+        sigpending(&pending);
+        if (sigismember(&pending, SIGXFSZ) != 1)
+            sigprocmask(SIG_UNBLOCK, &fileSize, &mask_);
+        else
+            sigprocmask(SIG_BLOCK, nullptr, &mask_);
     }
-    ~FileSizeSignalHeldOff() { sigaction(SIGXFSZ, &previous_, nullptr); }
+    ~FileSizeSignalHeldOff()
+    {
+        sigprocmask(SIG_SETMASK, &mask_, nullptr);
+        sigaction(SIGXFSZ, &previous_, nullptr);
+    }
     FileSizeSignalHeldOff(const FileSizeSignalHeldOff&) = delete;
     FileSizeSignalHeldOff& operator=(const FileSizeSignalHeldOff&) = delete;
 
 private:
     struct sigaction previous_ {};
+    sigset_t mask_ {};
 };
 
 bool isInGroup(gid_t group)

@@ -1,13 +1,20 @@
 #include "terminal_relay.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
+#include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <string>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -227,21 +234,105 @@ int openDevice(const char* path)
 // other direction, signals or the device's hang-up, while the caller's open
 // file stays as the caller made it (no O_NONBLOCK there): a terminal (or
 // another device) gets a description of the relay's own, non-blocking, on
-// the same device; a socket is sent to without waiting; a pipe takes
-// PIPE_BUF bytes whole once writable; a file never blocks.
+// the same device; a socket is sent to without waiting; a file never
+// blocks. Anything else (a pipe, which another writer may fill between
+// select and write; a terminal the relay may not reopen) is written at most
+// PIPE_BUF bytes at a time once writable, and a watchdog interrupts a write
+// that still waits after a while: it returns what went in.
 int outputFd = standardOutput;
 bool outputIsSocket = false;
 bool outputTakesPipeBufOnly = false;
 
+constexpr auto longestWrite = std::chrono::milliseconds(200);
+std::atomic<std::int64_t> writeStartedAt {0}; // steady nanoseconds; 0: not writing
+std::atomic<bool> watchdogSleeps {false};
+int watchdogKick[2] = {-1, -1};
+pthread_t relayThread;
+
+std::int64_t steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void interruptWrite(int) {}
+
+void* watchWrites(void*)
+{
+    for (;;) {
+        watchdogSleeps = true;
+        bool writing = writeStartedAt != 0;
+        pollfd kick = {watchdogKick[0], POLLIN, 0};
+        if (poll(&kick, 1, writing ? 50 : -1) > 0) {
+            char bytes[16];
+            (void)!read(watchdogKick[0], bytes, sizeof bytes);
+        }
+        watchdogSleeps = false;
+        std::int64_t started = writeStartedAt;
+        if (started != 0 && steadyNow() - started >= std::chrono::nanoseconds(longestWrite).count())
+            pthread_kill(relayThread, SIGURG);
+    }
+}
+
+// False where no watchdog can be had; writes are then as select allows.
+bool startWriteWatchdog()
+{
+    struct sigaction interrupt {};
+    interrupt.sa_handler = interruptWrite; // no SA_RESTART: the write returns
+    sigemptyset(&interrupt.sa_mask);
+    sigaction(SIGURG, &interrupt, nullptr);
+    sigset_t urgent;
+    sigemptyset(&urgent);
+    sigaddset(&urgent, SIGURG);
+    sigprocmask(SIG_UNBLOCK, &urgent, nullptr);
+    sigdelset(&maskWhileWaiting, SIGURG);
+    if (pipe(watchdogKick) != 0)
+        return false;
+    fcntl(watchdogKick[0], F_SETFD, FD_CLOEXEC);
+    fcntl(watchdogKick[1], F_SETFD, FD_CLOEXEC);
+    fcntl(watchdogKick[1], F_SETFL, O_NONBLOCK);
+    relayThread = pthread_self();
+    // The watchdog takes none of the signals meant for the relay.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    pthread_t watchdog;
+    bool started = pthread_create(&watchdog, nullptr, watchWrites, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (started)
+        pthread_detach(watchdog);
+    return started;
+}
+
+ssize_t boundedWrite(int destination, const char* bytes, std::size_t count)
+{
+    writeStartedAt = steadyNow();
+    if (watchdogSleeps)
+        (void)!write(watchdogKick[1], "k", 1);
+    ssize_t written = write(destination, bytes, count);
+    int savedErrno = errno;
+    writeStartedAt = 0;
+    errno = savedErrno;
+    return written;
+}
+
 // A device reopened by its name: on Linux the descriptor's own, which names
-// even a terminal of another namespace; ttyname's on a Mac.
+// even a terminal of another namespace; ttyname's on a Mac. Not /dev/tty,
+// which after setsid names the device, nor a pty's master, whose reopening
+// makes a new pty.
 int openOwnDescription(const struct stat& output)
 {
-    int own = open("/proc/self/fd/1", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (own < 0) {
-        const char* name = ttyname(standardOutput);
-        own = name ? open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
-    }
+    char name[PATH_MAX] = "";
+    ssize_t length = readlink("/proc/self/fd/1", name, sizeof name - 1);
+    if (length > 0)
+        name[length] = '\0';
+    else if (const char* found = ttyname(standardOutput))
+        std::snprintf(name, sizeof name, "%s", found);
+    std::string path = name;
+    if (path.empty() || path == "/dev/tty" || (path.size() >= 4 && path.compare(path.size() - 4, 4, "ptmx") == 0))
+        return -1;
+    int own = open(length > 0 ? "/proc/self/fd/1" : name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     struct stat opened {};
     if (own >= 0 && (fstat(own, &opened) != 0 || opened.st_rdev != output.st_rdev || !S_ISCHR(opened.st_mode))) {
         close(own);
@@ -268,10 +359,14 @@ void prepareOutput()
     }
 }
 
+bool writesBounded = false;
+
 ssize_t writeOut(int destination, const char* bytes, std::size_t count)
 {
     if (destination == outputFd && outputIsSocket)
         return send(destination, bytes, count, MSG_DONTWAIT);
+    if (destination == outputFd && writesBounded)
+        return boundedWrite(destination, bytes, count);
     return write(destination, bytes, count);
 }
 
@@ -332,6 +427,8 @@ Outcome drain(RelayBuffer& buffer, int destination)
         ssize_t written = writeOut(destination, buffer.bytes + buffer.start, count);
         if (written > 0)
             buffer.taken(static_cast<std::size_t>(written));
+        else if (written < 0 && errno == EINTR && mayBlock)
+            return Outcome::Nothing; // cut off by the watchdog: wait again
         else if (written < 0 && errno == EINTR)
             continue;
         else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -387,6 +484,23 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
     _exit(0);
 }
 
+// Whether the device has hung up, looked at without reading it: a hung-up
+// terminal fails its ioctls (Linux), or is readable with nothing queued
+// (where a read waits for a byte, VMIN).
+bool deviceHungUp(int device)
+{
+    int queued = 0;
+    termios settings {};
+    if (ioctl(device, FIONREAD, &queued) != 0 || tcgetattr(device, &settings) != 0)
+        return true;
+    if (queued > 0 || settings.c_cc[VMIN] == 0)
+        return false;
+    clearSet(readableSet);
+    addToSet(readableSet, device);
+    timeval now {};
+    return select(device + 1, asFdSet(readableSet), nullptr, nullptr, &now) > 0;
+}
+
 // A kernel's hang-up leaves the device reading end of file or failing; a
 // kill -HUP leaves it there, with nothing to read or more to say.
 [[noreturn]] void endOnHangup(int device)
@@ -416,10 +530,16 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
             addToSet(writableSet, device);
         if (!deviceToOutput.isEmpty())
             addToSet(writableSet, outputFd);
-        int ready = pselect(highest + 1, asFdSet(readableSet), asFdSet(writableSet), nullptr, nullptr,
-                            &maskWhileWaiting);
+        // While the device is not read (standard output takes nothing), its
+        // hang-up is looked for four times a second instead.
+        const timespec quarterSecond = {0, 250000000};
+        bool deviceUnread = !deviceToOutput.hasRoom();
+        int ready = pselect(highest + 1, asFdSet(readableSet), asFdSet(writableSet), nullptr,
+                            deviceUnread ? &quarterSecond : nullptr, &maskWhileWaiting);
         if (hangupSignalled)
             endOnHangup(device);
+        if (ready == 0 && deviceUnread && deviceHungUp(device))
+            endAsDeviceGone();
         if (ready < 0) {
             // A signal or the like: the sets say nothing, so wait again
             // rather than read a side that may have nothing.
@@ -477,6 +597,8 @@ int runTtyRelay(int argc, char** argv)
     allocateSets(std::max(device, outputFd));
 
     handleEndingSignals();
+    if (outputTakesPipeBufOnly)
+        writesBounded = startWriteWatchdog();
     configureTerminals(device);
     makeDeviceNonBlocking(device);
     // The newline is the first byte the device gets, before anything typed.

@@ -192,9 +192,20 @@ TEST_F(ControlsFile, MissingFolderLeavesNoFile)
 TEST_F(ControlsFile, FailedWritePartWayKeepsTheEarlierFile)
 {
     makeUserFolderWith("old=file\n");
-    // SIGXFSZ at its default: the writer holds it off, so writes past 40
-    // bytes fail with EFBIG.
+    // SIGXFSZ at its default, blocked as a caller may leave it: the writer
+    // holds it off, so writes past 40 bytes fail with EFBIG, and nothing is
+    // left pending for the game.
     auto limitFileSize = [] {
+        sigset_t fileSize;
+        sigemptyset(&fileSize);
+        sigaddset(&fileSize, SIGXFSZ);
+        sigprocmask(SIG_BLOCK, &fileSize, nullptr);
+        std::atexit([] {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGXFSZ) == 1)
+                _exit(5);
+        });
         rlimit limit = {40, 40};
         setrlimit(RLIMIT_FSIZE, &limit);
     };

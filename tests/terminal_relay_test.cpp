@@ -104,6 +104,8 @@ struct RelaySetup {
     bool outputOnInput = false;
     // The kernel behaving as a Mac's does where it differs (a preloaded shim).
     bool asOnAMac = false;
+    // Standard output opened as /dev/tty, the controlling terminal's name.
+    bool outputAsDevTty = false;
 };
 
 // How a relay ended: its exit status, or bySignal(n) when a signal ended it.
@@ -130,6 +132,8 @@ public:
             }
             dup2(inputFd, 0);
             dup2(setup.outputOnInput ? inputFd : output[1], 1);
+            if (setup.outputAsDevTty)
+                dup2(open("/dev/tty", O_WRONLY), 1);
             if (!setup.folder.empty() && chdir(setup.folder.c_str()) != 0)
                 _exit(126);
             for (int fd = 3; fd < 3 + setup.occupiedDescriptors; ++fd)
@@ -556,13 +560,21 @@ TEST(TerminalRelay, EndsWhenTheCallersTerminalGoes)
 // Standard output a terminal nobody reads (a suspended window, a stalled
 // ssh session): what is typed still reaches the device, and the device's
 // hang-up still ends the relay, with the terminal as it was.
+// Named /dev/tty, the terminal cannot be reopened: after setsid that name
+// is the device's.
 TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
 {
+  for (bool asDevTty : {false, true}) {
+    SCOPED_TRACE(asDevTty ? "standard output opened as /dev/tty" : "standard output the terminal itself");
     PseudoTerminal terminal;
     PseudoTerminal device;
     termios before {};
     ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
-    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {-1, "", 0, -1, 0, true});
+    RelaySetup setup;
+    setup.outputOnInput = true;
+    setup.outputAsDevTty = asDevTty;
+    setup.controllingTerminal = asDevTty ? terminal.slave : -1;
+    Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, setup);
     ASSERT_EQ(readBytes(device.master, 1), "\n");
     fcntl(device.master, F_SETFL, O_NONBLOCK);
     // In lines, which the terminal turns into more bytes than were written.
@@ -579,6 +591,7 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     termios after {};
     ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+  }
 }
 
 // The device is the session's own terminal, reached by the name /dev/tty.

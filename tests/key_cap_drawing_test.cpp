@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "drawing_recorder.h"
 #include "key_cap_drawing.h"
 
@@ -71,10 +73,16 @@ TEST_F(ChooserTypes, WideCapCentresItsGlyphAndBoxTypesDrawThroughFltk)
     DrawingRecorder recorder;
     fl_draw_box(CROSS_CAP_BOX, 288, 96, 25, 31, background);
     EXPECT_EQ(recorder.calls.back(), "line 304 100 296 108");
-    EXPECT_EQ(Fl::box_dx(SCHEME_BUTTON_BOX), 14);
-    EXPECT_EQ(Fl::box_dw(SCHEME_BUTTON_BOX), 0);
-    EXPECT_EQ(Fl::box_dx(SCHEME_BUTTON_DOWN_BOX), 14);
-    EXPECT_EQ(Fl::box_dx(DPAD_LEFT_CAP_BOX), 0);
+    // The scheme buttons' labels 14 px right of the box, beside the triangle;
+    // every other type's label where FLTK puts it.
+    auto insets = [](Fl_Boxtype type) {
+        return std::array<int, 4> {Fl::box_dx(type), Fl::box_dy(type), Fl::box_dw(type), Fl::box_dh(type)};
+    };
+    EXPECT_EQ(insets(SCHEME_BUTTON_BOX), (std::array<int, 4> {14, 0, 0, 0}));
+    EXPECT_EQ(insets(SCHEME_BUTTON_DOWN_BOX), (std::array<int, 4> {14, 0, 0, 0}));
+    for (Fl_Boxtype type : {GIFT_PICTURE_BOX, TRIANGLE_CAP_BOX, CIRCLE_CAP_BOX, CROSS_CAP_BOX, SQUARE_CAP_BOX,
+                            DPAD_UP_CAP_BOX, DPAD_RIGHT_CAP_BOX, DPAD_DOWN_CAP_BOX, DPAD_LEFT_CAP_BOX})
+        EXPECT_EQ(insets(type), (std::array<int, 4> {0, 0, 0, 0})) << int(type);
 }
 
 TEST_F(ChooserTypes, DirectionPadArmsDrawShadowThenArm)
@@ -139,18 +147,19 @@ TEST_F(ChooserTypes, StartBannerLabelDrawsImageTextAndArrow)
 TEST_F(ChooserTypes, HintLabelsPointAtTheirCornerWhateverTheAlignment)
 {
     // 29 characters of 7 px: tw 203.
-    Fl_Label upRight = hintLabel("hit key to select this layout", Fl_Labeltype(HINT_ARROW_LABEL + HINT_UP_RIGHT));
+    // By their fixed numbers: 8 + the direction.
+    Fl_Label upRight = hintLabel("hit key to select this layout", Fl_Labeltype(11));
     Calls calls = recordLabel(upRight, 48, 122, 259, 58);
     EXPECT_EQ(calls, (Calls {"font 2 14", "color 0", "draw \"hit key to select this layout\" 76 154",
                              "polygon 293 129 307 129 300 122", "arc 259 100 42 51 277 360"}));
     EXPECT_EQ(recordLabel(upRight, 48, 122, 259, 58, FL_ALIGN_LEFT | FL_ALIGN_TOP), calls);
 
-    Fl_Label upLeft = hintLabel("hit key to select this layout", Fl_Labeltype(HINT_ARROW_LABEL + HINT_UP_LEFT));
+    Fl_Label upLeft = hintLabel("hit key to select this layout", Fl_Labeltype(10));
     Calls left = recordLabel(upLeft, 29, 90, 256, 122);
     EXPECT_EQ(left[3], "polygon 44 97 30 97 37 90");
     EXPECT_EQ(left[4], "arc 37 36 39 115 180 263");
 
-    Fl_Label downLeft = hintLabel("x", Fl_Labeltype(HINT_ARROW_LABEL + HINT_DOWN_LEFT));
+    Fl_Label downLeft = hintLabel("x", Fl_Labeltype(9));
     Calls down = recordLabel(downLeft, 0, 0, 100, 40);
     EXPECT_EQ(down[3], "polygon 15 33 1 33 8 40");
     EXPECT_EQ(down[4], "arc 8 20 79 33 97 180");

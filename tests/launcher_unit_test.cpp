@@ -27,6 +27,28 @@ TEST(ContentsFolder, PrefixEndsBeforeSecondToLastSlash)
     EXPECT_EQ(contentsPrefixLength("a/b/c"), 1u);
 }
 
+// The folder's bytes as the engine's record names them, then "/controls.ini":
+// a folder of one byte, and one of none, as the engine may name them.
+TEST(UserFolder, RecordBytesThenTheFileName)
+{
+    static std::string named;
+    EngineEntryPoints saved = engineEntryPoints;
+    engineEntryPoints.engineUserDataFolder = [](EngineString* folder) {
+        folder->characters = named.data();
+        folder->length = named.size();
+    };
+    for (std::string folder : {"x", ""}) {
+        named = folder + "garbage past the length";
+        named.resize(folder.size());
+        named.reserve(64);
+        fetchControlsFilePath();
+        EXPECT_EQ(userFolderLength, std::int32_t(folder.size()));
+        EXPECT_STREQ(userFolderPath, (folder + "/controls.ini").c_str());
+        delete[] userFolderPath;
+    }
+    engineEntryPoints = saved;
+}
+
 TEST(RelaunchVector, AppendsGameAndMarkerAfterTheSamePointers)
 {
     char p[] = "P", a[] = "a", b[] = "";

@@ -115,6 +115,15 @@ TEST_F(Chooser, WindowCentredOnOddWorkAreaWithTwoCollapsedSchemes)
     EXPECT_EQ(window->x(), 463);
     EXPECT_EQ(window->y(), 283);
     EXPECT_STREQ(window->label(), "");
+    // The title, and the gift picture with its grey "?".
+    Fl_Widget* title = window->child(0);
+    Fl_Widget* gift = window->child(1);
+    EXPECT_EQ(bounds(title), (Bounds {96, 18, 416, 18}));
+    EXPECT_EQ(title->labelfont(), FL_HELVETICA_BOLD);
+    EXPECT_EQ(bounds(gift), (Bounds {16, 40, 64, 64}));
+    EXPECT_EQ(int(gift->box()), int(GIFT_PICTURE_BOX));
+    EXPECT_EQ(gift->labelcolor(), 35u);
+    EXPECT_EQ(gift->labelsize(), 32);
     EXPECT_EQ(bounds(s.schemeButton[0]), (Bounds {103, 56, 395, 20}));
     EXPECT_EQ(bounds(s.schemeButton[1]), (Bounds {103, 104, 395, 20}));
     EXPECT_EQ(bounds(s.schemePanel[0]), (Bounds {117, 84, 395, 160}));

@@ -147,10 +147,15 @@ bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
     std::mutex lock;
     std::condition_variable finishedAsking;
     bool finished = false;
+    // Cut again until the ask ends: a connection opened after a cut (the
+    // next attempt, the next address) must not escape the deadline.
     auto watch = [&] {
         std::unique_lock<std::mutex> held(lock);
-        if (!finishedAsking.wait_until(held, displayDeadline, [&] { return finished; }))
+        if (finishedAsking.wait_until(held, displayDeadline, [&] { return finished; }))
+            return;
+        do
             cutConnection();
+        while (!finishedAsking.wait_for(held, std::chrono::milliseconds(10), [&] { return finished; }));
     };
     // The watchdog takes no signal meant for the process.
     sigset_t all, callers;
@@ -167,17 +172,29 @@ bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
     if (!watchdog.joinable())
         return false;
 
-    jumpOnCut = returnsWhenCut;
-    if (sigsetjmp(abandonedAsk, 1) == 0)
-        ask();
-    jumpOnCut = false;
-
+    // However the ask ends (an exception too), the watchdog is stopped.
+    struct Stop {
+        std::mutex& lock;
+        std::condition_variable& finishedAsking;
+        bool& finished;
+        std::thread& watchdog;
+        ~Stop()
+        {
+            {
+                std::lock_guard<std::mutex> held(lock);
+                finished = true;
+            }
+            finishedAsking.notify_one();
+            watchdog.join();
+        }
+    };
     {
-        std::lock_guard<std::mutex> held(lock);
-        finished = true;
+        Stop stop {lock, finishedAsking, finished, watchdog};
+        jumpOnCut = returnsWhenCut;
+        if (sigsetjmp(abandonedAsk, 1) == 0)
+            ask();
+        jumpOnCut = false;
     }
-    finishedAsking.notify_one();
-    watchdog.join();
     displayTimeLeft -= std::chrono::steady_clock::now() - started;
     return !deadlinePassed;
 }
@@ -284,6 +301,8 @@ Display* attemptConnections(const std::vector<std::string>& names, int said)
         for (int attempt = 0; attempt < 3 && !deadlinePassed && !opened; ++attempt) {
             if (attempt > 0)
                 usleep(20000);
+            if (deadlinePassed)
+                break;
             opened = XOpenDisplay(name.c_str());
             if (!opened && said >= 0 && saidSomething(said))
                 break;
@@ -390,7 +409,7 @@ bool askDisplayInTime(void (*ask)(void*), void* context)
     // grants the set-up time in proportion, up to a bound; a display that
     // stops answering is cut all the same.
     auto started = std::chrono::steady_clock::now();
-    if (askInTime([] { XSync(display, False); }, false)) {
+    if (askInTime([] { XSync(display, False); }, true)) {
         auto roundTrip = std::chrono::steady_clock::now() - started;
         displayTimeLeft += std::min<std::chrono::nanoseconds>(roundTrip * 100, std::chrono::seconds(30));
         if (askInTime([&] { ask(context); XSync(display, False); }, false))

@@ -476,7 +476,7 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
 [[noreturn]] void endAsDeviceGone()
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!deviceToOutput.isEmpty() && isOutputWritableBy(deadline)) {
+    while (!deviceToOutput.isEmpty() && std::chrono::steady_clock::now() < deadline && isOutputWritableBy(deadline)) {
         if (drain(deviceToOutput, outputFd) == Outcome::Ended)
             endAsOutputGone();
     }
@@ -484,21 +484,23 @@ bool isOutputWritableBy(std::chrono::steady_clock::time_point deadline = {})
     _exit(0);
 }
 
-// Whether the device has hung up, looked at without reading it: a hung-up
-// terminal fails its ioctls (Linux), or is readable with nothing queued
-// (where a read waits for a byte, VMIN).
+// Whether a terminal device has hung up, looked at without reading it: it
+// is readable, and then fails its ioctls (Linux) or has nothing queued
+// (where a read waits for a byte, VMIN). Another device never says.
 bool deviceHungUp(int device)
 {
-    int queued = 0;
-    termios settings {};
-    if (ioctl(device, FIONREAD, &queued) != 0 || tcgetattr(device, &settings) != 0)
-        return true;
-    if (queued > 0 || settings.c_cc[VMIN] == 0)
+    if (!isatty(device) && errno != EIO)
         return false;
     clearSet(readableSet);
     addToSet(readableSet, device);
     timeval now {};
-    return select(device + 1, asFdSet(readableSet), nullptr, nullptr, &now) > 0;
+    if (select(device + 1, asFdSet(readableSet), nullptr, nullptr, &now) <= 0)
+        return false;
+    int queued = 0;
+    termios settings {};
+    if (ioctl(device, FIONREAD, &queued) != 0 || tcgetattr(device, &settings) != 0)
+        return errno == EIO || errno == ENXIO;
+    return queued == 0 && settings.c_cc[VMIN] > 0;
 }
 
 // A kernel's hang-up leaves the device reading end of file or failing; a
@@ -538,8 +540,11 @@ bool deviceHungUp(int device)
                             deviceUnread ? &quarterSecond : nullptr, &maskWhileWaiting);
         if (hangupSignalled)
             endOnHangup(device);
-        if (ready == 0 && deviceUnread && deviceHungUp(device))
-            endAsDeviceGone();
+        if (ready == 0) {
+            if (deviceUnread && deviceHungUp(device))
+                endAsDeviceGone();
+            continue;
+        }
         if (ready < 0) {
             // A signal or the like: the sets say nothing, so wait again
             // rather than read a side that may have nothing.

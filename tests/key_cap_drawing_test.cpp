@@ -75,14 +75,15 @@ TEST_F(ChooserTypes, WideCapCentresItsGlyphAndBoxTypesDrawThroughFltk)
     EXPECT_EQ(recorder.calls.back(), "line 304 100 296 108");
     // The scheme buttons' labels 14 px right of the box, beside the triangle;
     // every other type's label where FLTK puts it.
-    auto insets = [](Fl_Boxtype type) {
+    // As numbers: the custom types lie beyond Fl_Boxtype's enumerators.
+    auto insets = [](int number) {
+        auto type = Fl_Boxtype(number);
         return std::array<int, 4> {Fl::box_dx(type), Fl::box_dy(type), Fl::box_dw(type), Fl::box_dh(type)};
     };
     EXPECT_EQ(insets(SCHEME_BUTTON_BOX), (std::array<int, 4> {14, 0, 0, 0}));
     EXPECT_EQ(insets(SCHEME_BUTTON_DOWN_BOX), (std::array<int, 4> {14, 0, 0, 0}));
-    for (Fl_Boxtype type : {GIFT_PICTURE_BOX, TRIANGLE_CAP_BOX, CIRCLE_CAP_BOX, CROSS_CAP_BOX, SQUARE_CAP_BOX,
-                            DPAD_UP_CAP_BOX, DPAD_RIGHT_CAP_BOX, DPAD_DOWN_CAP_BOX, DPAD_LEFT_CAP_BOX})
-        EXPECT_EQ(insets(type), (std::array<int, 4> {0, 0, 0, 0})) << int(type);
+    for (int type : {58, 68, 70, 72, 74, 76, 78, 80, 82})
+        EXPECT_EQ(insets(type), (std::array<int, 4> {0, 0, 0, 0})) << type;
 }
 
 TEST_F(ChooserTypes, DirectionPadArmsDrawShadowThenArm)

@@ -132,64 +132,79 @@ int ignoreProtocolError(Display*, XErrorEvent*)
     return 0;
 }
 
-// Runs ask within what is left of the deadline; false when it passed.
-bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
-{
-    auto started = std::chrono::steady_clock::now();
-    if (deadlinePassed || displayTimeLeft.count() <= 0) {
-        deadlinePassed = true;
-        return false;
-    }
-    displayDeadline = started + displayTimeLeft;
-    if (connectionDescriptor < 0)
-        noteOpenDescriptors();
+// One watchdog for the process, started at the first ask and parked
+// between asks: a thread costs more than the asks themselves. Its lock and
+// condition are never destroyed: at exit it still waits on them.
+std::mutex& watchdogLock = *new std::mutex;
+std::condition_variable& watchdogWakes = *new std::condition_variable;
+bool asking = false; // an ask is under way, until displayDeadline
+std::thread::id watchdogThread;
 
-    std::mutex lock;
-    std::condition_variable finishedAsking;
-    bool finished = false;
-    // Cut again until the ask ends: a connection opened after a cut (the
-    // next attempt, the next address) must not escape the deadline.
-    auto watch = [&] {
-        std::unique_lock<std::mutex> held(lock);
-        if (finishedAsking.wait_until(held, displayDeadline, [&] { return finished; }))
-            return;
+// Cuts again until the ask ends: a connection opened after a cut (the next
+// attempt, the next address) must not escape the deadline.
+void watch()
+{
+    std::unique_lock<std::mutex> held(watchdogLock);
+    for (;;) {
+        watchdogWakes.wait(held, [] { return asking; });
+        if (watchdogWakes.wait_until(held, displayDeadline, [] { return !asking; }))
+            continue;
         do
             cutConnection();
-        while (!finishedAsking.wait_for(held, std::chrono::milliseconds(10), [&] { return finished; }));
-    };
+        while (!watchdogWakes.wait_for(held, std::chrono::milliseconds(10), [] { return !asking; }));
+    }
+}
+
+bool watchdogRunning()
+{
+    if (watchdogThread != std::thread::id())
+        return true;
     // The watchdog takes no signal meant for the process.
     sigset_t all, callers;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &callers);
-    std::thread watchdog;
     try {
-        watchdog = std::thread(watch);
+        std::thread watchdog(watch);
+        watchdogThread = watchdog.get_id();
+        watchdog.detach();
     } catch (const std::system_error&) {
-        // A wait that cannot be bounded is not begun.
-        deadlinePassed = true;
     }
     pthread_sigmask(SIG_SETMASK, &callers, nullptr);
-    if (!watchdog.joinable())
-        return false;
+    return watchdogThread != std::thread::id();
+}
 
-    // However the ask ends (an exception too), the watchdog is stopped.
-    struct Stop {
-        std::mutex& lock;
-        std::condition_variable& finishedAsking;
-        bool& finished;
-        std::thread& watchdog;
-        ~Stop()
+// Runs ask within what is left of the deadline; false when it passed. A
+// wait that cannot be bounded (no watchdog) is not begun.
+bool askInTime(const std::function<void()>& ask, bool returnsWhenCut)
+{
+    auto started = std::chrono::steady_clock::now();
+    if (deadlinePassed || displayTimeLeft.count() <= 0 || !watchdogRunning()) {
+        deadlinePassed = true;
+        return false;
+    }
+    if (connectionDescriptor < 0)
+        noteOpenDescriptors();
+    {
+        std::lock_guard<std::mutex> held(watchdogLock);
+        displayDeadline = started + displayTimeLeft;
+        asking = true;
+    }
+    watchdogWakes.notify_one();
+
+    // However the ask ends (an exception too), the watchdog stands down;
+    // once it has, it cuts nothing more.
+    struct StandDown {
+        ~StandDown()
         {
             {
-                std::lock_guard<std::mutex> held(lock);
-                finished = true;
+                std::lock_guard<std::mutex> held(watchdogLock);
+                asking = false;
             }
-            finishedAsking.notify_one();
-            watchdog.join();
+            watchdogWakes.notify_one();
         }
     };
     {
-        Stop stop {lock, finishedAsking, finished, watchdog};
+        StandDown standDown;
         jumpOnCut = returnsWhenCut;
         if (sigsetjmp(abandonedAsk, 1) == 0)
             ask();

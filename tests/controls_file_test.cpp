@@ -94,11 +94,15 @@ TEST_F(ControlsFile, BothSchemesWriteTheirSixteenLinesExactly)
 TEST_F(ControlsFile, ReplacesAnEarlierFileCompletelyWithUsualPermissions)
 {
     makeUserFolderWith(std::string(5000, '#') + "\n");
+    struct stat before {};
+    ASSERT_EQ(stat(controlsFile().c_str(), &before), 0);
     ASSERT_EQ(inChild([] { umask(022); }, 1), 0);
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     struct stat info {};
     ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
+    // Replaced by a complete file, not rewritten where it lies.
+    EXPECT_NE(info.st_ino, before.st_ino);
 }
 
 TEST_F(ControlsFile, KeyNamesFromTheFirstByteOnly)

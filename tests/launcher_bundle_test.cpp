@@ -338,6 +338,7 @@ TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
             auto throughTheStart = inherited();
             ASSERT_EQ(run({"P", "-game", ""}, game, false, callerLeaves).exitStatus, 0);
             auto direct = inherited();
+            EXPECT_NE(direct["pending"], "") << "the caller's pending signals were not recorded";
             // The caller's timer keeps running as if nothing had touched it.
             int left = std::stoi(throughTheStart["timer"]), leftDirect = std::stoi(direct["timer"]);
             EXPECT_GT(left, leftDirect - 6000);

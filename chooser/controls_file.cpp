@@ -204,14 +204,13 @@ public:
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigaction(SIGXFSZ, &ignore, &previous_);
+        sigprocmask(SIG_BLOCK, nullptr, &mask_);
         sigset_t pending, fileSize;
         sigemptyset(&fileSize);
         sigaddset(&fileSize, SIGXFSZ);
         sigpending(&pending);
         if (sigismember(&pending, SIGXFSZ) != 1)
-            sigprocmask(SIG_UNBLOCK, &fileSize, &mask_);
-        else
-            sigprocmask(SIG_BLOCK, nullptr, &mask_);
+            sigprocmask(SIG_UNBLOCK, &fileSize, nullptr);
     }
     ~FileSizeSignalHeldOff()
     {

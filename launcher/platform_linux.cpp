@@ -3,30 +3,29 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <pthread.h>
-#include <system_error>
-#include <thread>
 #include <climits>
+#include <condition_variable>
 #include <csetjmp>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -264,10 +263,8 @@ std::vector<std::string> withHostLookedUp(const std::string& name)
     if (getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr) != 0)
         return {};
     auto started = std::chrono::steady_clock::now();
-    displayDeadline = started + displayTimeLeft;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(displayDeadline -
-                                                                          std::chrono::steady_clock::now());
+        auto left = displayTimeLeft - (std::chrono::steady_clock::now() - started);
         if (left.count() <= 0)
             break;
         timespec wait = {time_t(left.count() / 1000000000), long(left.count() % 1000000000)};
@@ -313,11 +310,11 @@ Display* attemptConnections(const std::vector<std::string>& names, int said)
 {
     Display* opened = nullptr;
     for (const std::string& name : names) {
-        for (int attempt = 0; attempt < 3 && !deadlinePassed && !opened; ++attempt) {
+        for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
             if (attempt > 0)
                 usleep(20000);
             if (deadlinePassed)
-                break;
+                return nullptr;
             opened = XOpenDisplay(name.c_str());
             if (!opened && said >= 0 && saidSomething(said))
                 break;

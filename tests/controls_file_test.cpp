@@ -174,14 +174,25 @@ TEST_F(ControlsFile, NewFileTakesWhatAPlainOpenWouldUnderTheUmaskOrADefaultAcl)
 // Any path a plain open takes, up to PATH_MAX.
 TEST_F(ControlsFile, LongestPathIsWritten)
 {
-    std::string config = home.file("config");
+    // A folder beneath `base` whose path is `length` bytes long.
+    auto deepFolder = [](std::string folder, std::size_t length) {
+        while (folder.size() < length)
+            folder += "/" + std::string(std::min<std::size_t>(200, length - folder.size() - 1), 'd');
+        EXPECT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+        return folder;
+    };
     std::string tail = "/Demo Company/Demo Game/controls.ini";
-    while (config.size() + tail.size() < PATH_MAX - 1)
-        config += "/" + std::string(std::min<std::size_t>(200, PATH_MAX - 2 - config.size() - tail.size()), 'd');
-    ASSERT_EQ(config.size() + tail.size(), std::size_t(PATH_MAX - 1));
-    ASSERT_EQ(std::system(("mkdir -p '" + config + "'").c_str()), 0);
+    std::string config = deepFolder(home.file("config"), PATH_MAX - 1 - tail.size());
     ASSERT_EQ(inChild([&] { setenv("XDG_CONFIG_HOME", config.c_str(), 1); }, 1), 0);
     EXPECT_EQ(readFile(config + tail), arrowControlsFile);
+
+    // A link to a file not made yet, whose name is too short for a
+    // temporary one beside it at that length: it is made in place.
+    std::string target = deepFolder(home.file("kept"), PATH_MAX - 3) + "/a";
+    ASSERT_EQ(unlink((config + tail).c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), (config + tail).c_str()), 0);
+    ASSERT_EQ(inChild([&] { setenv("XDG_CONFIG_HOME", config.c_str(), 1); }, 0), 0);
+    EXPECT_EQ(readFile(target), wasdControlsFile);
 }
 
 TEST_F(ControlsFile, MissingFolderLeavesNoFile)

@@ -122,19 +122,19 @@ TEST(ControlSchemes, SelectKeyIsCrossAndTheHintPointsAtIt)
 
 TEST(KeyPlacement, RowsAndWideKeys)
 {
-    EXPECT_EQ(keyPlacement(0).x, 0);
-    EXPECT_EQ(keyPlacement(9).x, 288);
-    EXPECT_EQ(keyPlacement(10).x, 12);
-    EXPECT_EQ(keyPlacement(10).y, 32);
-    EXPECT_EQ(keyPlacement(18).x, 268);
-    EXPECT_EQ(keyPlacement(19).x, 25);
-    EXPECT_EQ(keyPlacement(25).x, 217);
-    EXPECT_EQ(keyPlacement(25).y, 64);
-    EXPECT_EQ(keyPlacement(30).widthUnits, 0);
-
-    KeyPlacement returnKey = keyPlacement(31), spaceKey = keyPlacement(32);
-    EXPECT_EQ((std::array<int, 3> {returnKey.x, returnKey.y, returnKey.widthUnits}), (std::array<int, 3> {300, 32, 3}));
-    EXPECT_EQ((std::array<int, 3> {spaceKey.x, spaceKey.y, spaceKey.widthUnits}), (std::array<int, 3> {76, 96, 6}));
+    // Every place, x, y and width in units: three staggered letter rows, the
+    // arrow keys, no place for "tab", and the wide "return" and "space".
+    const std::array<std::array<int, 3>, keysPerScheme> expected = {{
+        {0, 0, 1}, {32, 0, 1}, {64, 0, 1}, {96, 0, 1}, {128, 0, 1}, {160, 0, 1}, {192, 0, 1}, {224, 0, 1},
+        {256, 0, 1}, {288, 0, 1}, {12, 32, 1}, {44, 32, 1}, {76, 32, 1}, {108, 32, 1}, {140, 32, 1},
+        {172, 32, 1}, {204, 32, 1}, {236, 32, 1}, {268, 32, 1}, {25, 64, 1}, {57, 64, 1}, {89, 64, 1},
+        {121, 64, 1}, {153, 64, 1}, {185, 64, 1}, {217, 64, 1}, {288, 64, 1}, {256, 96, 1}, {288, 96, 1},
+        {320, 96, 1}, {0, 0, 0}, {300, 32, 3}, {76, 96, 6},
+    }};
+    for (int index = 0; index < keysPerScheme; ++index) {
+        KeyPlacement place = keyPlacement(index);
+        EXPECT_EQ((std::array<int, 3> {place.x, place.y, place.widthUnits}), expected[std::size_t(index)]) << index;
+    }
     // The Down arrow cap of "WASD Keys" and the plain "return" and "space" caps.
     Rect down = capRect(controlSchemes[0].keys[28], 28);
     EXPECT_EQ((std::array<int, 4> {down.x, down.y, down.w, down.h}), (std::array<int, 4> {288, 96, 25, 31}));

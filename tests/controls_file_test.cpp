@@ -6,10 +6,13 @@
 #include "launcher/engine_interface.h"
 #include "process_runner.h"
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <functional>
+#include <grp.h>
 #include <sys/resource.h>
 #include <fcntl.h>
 #include <climits>
@@ -80,6 +83,44 @@ protected:
     }
 };
 
+// ACLs as the kernel stores them: a version, then tag | perm << 16 and an id.
+constexpr std::uint32_t noId = 0xFFFFFFFF;
+// u::rw, u:1:rw, g::-, mask::rw, o::-
+constexpr std::uint32_t userOneMayWrite[] = {2, 0x60001, noId, 0x60002, 1, 0x4, noId, 0x60010, noId, 0x20, noId};
+// u::rw, u:1:r, g::-, mask::r, o::-
+constexpr std::uint32_t userOneMayRead[] = {2, 0x60001, noId, 0x40002, 1, 0x4, noId, 0x40010, noId, 0x20, noId};
+
+// All that a file carries besides its bytes, which a rewrite must keep:
+// mode, owner, group, links, and (Linux) every extended attribute, the ACL too.
+std::string standing(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return "missing";
+    char text[96];
+    std::snprintf(text, sizeof text, "mode %04o owner %u:%u links %u", unsigned(info.st_mode & 07777),
+                  unsigned(info.st_uid), unsigned(info.st_gid), unsigned(info.st_nlink));
+    std::string described = text;
+#ifdef __linux__
+    char names[4096];
+    ssize_t size = listxattr(path.c_str(), names, sizeof names);
+    std::vector<std::string> sorted;
+    for (ssize_t at = 0; at < size; at += ssize_t(std::strlen(names + at)) + 1)
+        sorted.push_back(names + at);
+    std::sort(sorted.begin(), sorted.end());
+    for (const std::string& name : sorted) {
+        char value[512];
+        ssize_t length = getxattr(path.c_str(), name.c_str(), value, sizeof value);
+        described += " " + name + "=";
+        for (ssize_t i = 0; i < length; ++i) {
+            std::snprintf(text, sizeof text, "%02x", unsigned(static_cast<unsigned char>(value[i])));
+            described += text;
+        }
+    }
+#endif
+    return described;
+}
+
 } // namespace
 
 TEST_F(ControlsFile, BothSchemesWriteTheirSixteenLinesExactly)
@@ -89,6 +130,15 @@ TEST_F(ControlsFile, BothSchemesWriteTheirSixteenLinesExactly)
     ASSERT_EQ(inChild([] {}, 1), 0);
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     EXPECT_EQ(userFolderEntries(), std::vector<std::string> {"controls.ini"});
+
+    // A relative configuration folder counts as none: the usual one is used.
+    ASSERT_EQ(inChild([&] { (void)!chdir(home.path().c_str()); setenv("XDG_CONFIG_HOME", "config", 1); }, 0), 0);
+#ifdef __APPLE__
+    std::string usualFolder = configFolder();
+#else
+    std::string usualFolder = home.file(".config");
+#endif
+    EXPECT_EQ(readFile(usualFolder + "/Demo Company/Demo Game/controls.ini"), wasdControlsFile);
 }
 
 TEST_F(ControlsFile, ReplacesAnEarlierFileCompletelyWithUsualPermissions)
@@ -140,20 +190,17 @@ std::pair<mode_t, std::string> accessOf(const std::string& path)
 
 TEST_F(ControlsFile, NewFileTakesWhatAPlainOpenWouldUnderTheUmaskOrADefaultAcl)
 {
-    // u::rw, u:1:rw, g::-, mask::rw, o::- as the folder's default.
-    const std::uint32_t none = 0xFFFFFFFF, defaultAcl[] = {2, 0x60001, none, 0x60002, 1, 0x4, none, 0x60010, none,
-                                                           0x20, none};
     for (int withAcl : {0, 1}) {
         for (mode_t mask : {022, 077}) {
             std::string reference = home.file("reference");
             auto writeBoth = [&, mask] {
                 umask(mask);
 #ifdef __linux__
-                if (withAcl && setxattr(home.path().c_str(), "system.posix_acl_default", defaultAcl,
-                                        sizeof defaultAcl, 0) != 0)
+                if (withAcl && setxattr(home.path().c_str(), "system.posix_acl_default", userOneMayWrite,
+                                        sizeof userOneMayWrite, 0) != 0)
                     std::exit(4);
 #else
-                if (withAcl || defaultAcl[0] == 0)
+                if (withAcl || userOneMayWrite[0] == 0)
                     std::exit(4);
 #endif
                 close(open(reference.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
@@ -257,17 +304,44 @@ TEST_F(ControlsFile, ExistingFileKeepsItsPermissionsAndAReadOnlyOneIsLeftAlone)
     makeUserFolderWith("old=file\n");
     auto dropPrivileges = asUnprivilegedOwner();
     ASSERT_EQ(chmod(controlsFile().c_str(), 0600), 0);
+#ifdef __linux__
+    // An attribute of its own, and not the folder's default ACL, which a
+    // new file there takes; then an ACL of its own.
+    ASSERT_EQ(setxattr(controlsFile().c_str(), "user.origin", "restored", 8, 0), 0);
+    bool withAcls = setxattr(userFolder().c_str(), "system.posix_acl_default", userOneMayWrite,
+                             sizeof userOneMayWrite, 0) == 0;
+#endif
+    // Replaced by a complete new file, which stands in for the old one.
+    auto inode = [&] {
+        struct stat info {};
+        stat(controlsFile().c_str(), &info);
+        return info.st_ino;
+    };
+    std::string before = standing(controlsFile());
+    ino_t earlier = inode();
+    EXPECT_EQ(before.substr(0, 9), "mode 0600");
     ASSERT_EQ(inChild([&] { umask(022); dropPrivileges(); }, 1), 0);
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
-    struct stat info {};
-    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(standing(controlsFile()), before);
+    EXPECT_NE(inode(), earlier);
+#ifdef __linux__
+    if (withAcls) {
+        ASSERT_EQ(setxattr(controlsFile().c_str(), "system.posix_acl_access", userOneMayRead, sizeof userOneMayRead, 0), 0);
+        before = standing(controlsFile());
+        earlier = inode();
+        ASSERT_EQ(inChild([&] { umask(077); dropPrivileges(); }, 0), 0);
+        EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+        EXPECT_EQ(standing(controlsFile()), before);
+        EXPECT_NE(inode(), earlier);
+    }
+#endif
 
     ASSERT_EQ(chmod(controlsFile().c_str(), 0444), 0);
-    ASSERT_EQ(inChild(dropPrivileges, 0), 0);
-    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
-    ASSERT_EQ(stat(controlsFile().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0444u);
+    before = standing(controlsFile());
+    std::string kept = readFile(controlsFile());
+    ASSERT_EQ(inChild(dropPrivileges, kept == arrowControlsFile ? 0 : 1), 0);
+    EXPECT_EQ(readFile(controlsFile()), kept);
+    EXPECT_EQ(standing(controlsFile()), before);
 }
 
 // Root may write anything, so the permission bits are what the player said.
@@ -312,6 +386,15 @@ TEST_F(ControlsFile, AsRootReadOnlyIsLeftAloneAndAnotherUsersFileStaysTheirs)
     EXPECT_EQ(info.st_uid, uid);
     EXPECT_EQ(info.st_gid, gid);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    // Writable through one of root's supplementary groups only.
+    ASSERT_EQ(chmod(controlsFile().c_str(), 0464), 0);
+    std::string before = standing(controlsFile());
+    ASSERT_EQ(inChild([] { setgroups(0, nullptr); }, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
+    ASSERT_EQ(inChild([gid = gid] { setgroups(1, &gid); }, 0), 0);
+    EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
+    EXPECT_EQ(standing(controlsFile()), before);
 
     // The other way round: the player may write a file that root owns
     // (as sudo leaves one), but cannot give a replacement root's ownership.

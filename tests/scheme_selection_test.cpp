@@ -124,6 +124,10 @@ TEST_F(Chooser, WindowCentredOnOddWorkAreaWithTwoCollapsedSchemes)
     EXPECT_EQ(int(gift->box()), int(GIFT_PICTURE_BOX));
     EXPECT_EQ(gift->labelcolor(), 35u);
     EXPECT_EQ(gift->labelsize(), 32);
+    Fl_Widget* column = window->child(2);
+    EXPECT_EQ(bounds(column), (Bounds {96, 36, 416, 272}));
+    EXPECT_EQ(column->box(), FL_FLAT_BOX);
+    EXPECT_EQ(bounds(s.schemeScroll[1]), (Bounds {0, 0, 395, 160}));
     EXPECT_EQ(bounds(s.schemeButton[0]), (Bounds {103, 56, 395, 20}));
     EXPECT_EQ(bounds(s.schemeButton[1]), (Bounds {103, 104, 395, 20}));
     EXPECT_EQ(bounds(s.schemePanel[0]), (Bounds {117, 84, 395, 160}));

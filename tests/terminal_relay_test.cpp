@@ -19,6 +19,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -106,6 +107,8 @@ struct RelaySetup {
     bool asOnAMac = false;
     // Standard output opened as /dev/tty, the controlling terminal's name.
     bool outputAsDevTty = false;
+    // Standard output a socket (as under inetd or ssh's forwarding) rather than a pipe.
+    bool outputToSocket = false;
 };
 
 // How a relay ended: its exit status, or bySignal(n) when a signal ended it.
@@ -121,7 +124,7 @@ public:
     Relay(int inputFd, std::vector<std::string> arguments, const RelaySetup& setup = {})
     {
         int output[2];
-        if (pipe(output) != 0)
+        if ((setup.outputToSocket ? socketpair(AF_UNIX, SOCK_STREAM, 0, output) : pipe(output)) != 0)
             throw std::runtime_error("pipe failed");
         keepFromChildren(output[0]);
         pid = fork();
@@ -287,14 +290,22 @@ std::string printablePattern(std::size_t size, unsigned seed)
 
 TEST(TerminalRelay, NewlineFirstThenPendingInputWholeAndInOrder)
 {
-    PseudoTerminal device;
-    InputPipe input;
-    std::string pending = printablePattern(5000, 1);
-    writeBytes(input.writeEnd, pending);
+    for (bool outputToSocket : {false, true}) {
+        SCOPED_TRACE(outputToSocket ? "standard output a socket" : "standard output a pipe");
+        PseudoTerminal device;
+        InputPipe input;
+        std::string pending = printablePattern(5000, 1);
+        writeBytes(input.writeEnd, pending);
 
-    Relay relay(input.readEnd, {"P", "-tty", device.slavePath});
-    input.closeReadEnd();
-    EXPECT_EQ(readBytes(device.master, 1 + pending.size()), "\n" + pending);
+        RelaySetup setup;
+        setup.outputToSocket = outputToSocket;
+        Relay relay(input.readEnd, {"P", "-tty", device.slavePath}, setup);
+        input.closeReadEnd();
+        EXPECT_EQ(readBytes(device.master, 1 + pending.size()), "\n" + pending);
+        std::string answer = printablePattern(3000, 2);
+        writeBytes(device.master, answer);
+        EXPECT_EQ(readBytes(relay.outputFd, answer.size(), 5), answer);
+    }
 }
 
 TEST(TerminalRelay, MegabyteEachWayAtOnceArrivesWholeAndInOrder)

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <new>
@@ -81,8 +82,12 @@ void* allocate(std::size_t size, std::size_t alignment = 0)
             block = std::malloc(size);
         else if (posix_memalign(&block, alignment, size) != 0)
             block = nullptr;
-        if (block)
+        // Never zeroed, as a debugging allocator leaves blocks: a caller that
+        // reads what it never wrote fails here rather than by luck elsewhere.
+        if (block) {
+            std::memset(block, 0xA5, size);
             return block;
+        }
         std::new_handler handler = std::get_new_handler();
         if (!handler)
             throw std::bad_alloc();

@@ -143,6 +143,9 @@ bool setDataFolders(const EngineRecord* data, const EngineRecord* contents)
     contentsFolder = copyRecord(contents, "contents-folder record missing");
     if (data->count != data->length || contents->count != contents->length)
         contractBreak("record count and length differ");
+    // The caller terminates the data folder: an engine may take it as a C string.
+    if (data->characters && data->characters[data->length] != '\0')
+        contractBreak("data-folder record not terminated");
     writeRecord("STANDIN_ENGINE_FOLDERS", {dataFolder, contentsFolder});
 
     std::string company, product;

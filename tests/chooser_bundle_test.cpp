@@ -294,6 +294,14 @@ TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOn
     EXPECT_EQ(process->waitForExit(15), 0);
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     expectNoOutputBeforeTheGame();
+
+    // One that drops every connection is given up after three attempts.
+    DisplayRelay dropping(x.display(), 3600 * 1000);
+    ASSERT_FALSE(dropping.name().empty()) << "no free display port";
+    start({"P", "-launcher"}, game, false, dropping.name());
+    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(dropping.connectionsMade(), 3);
+    expectNoOutputBeforeTheGame();
 }
 
 // A display that answers the connection and then stops (a hung server, a

@@ -323,6 +323,8 @@ void DisplayRelay::relay()
             auto now = std::chrono::steady_clock::now();
             if (!firstConnection)
                 firstConnection = now;
+            if (client >= 0)
+                ++made_;
             int server = -1;
             if (client >= 0 && now - *firstConnection >= std::chrono::milliseconds(dropMilliseconds_)) {
                 server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -71,6 +71,7 @@ public:
 
     const std::string& name() const { return name_; } // as DISPLAY
     int openConnections() const { return open_; }
+    int connectionsMade() const { return made_; } // dropped ones too
 
 private:
     void relay();
@@ -83,6 +84,7 @@ private:
     int answerDelayMilliseconds_;
     std::atomic<bool> stopping_ {false};
     std::atomic<int> open_ {0};
+    std::atomic<int> made_ {0};
     std::thread thread_;
 };
 

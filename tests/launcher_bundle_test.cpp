@@ -9,6 +9,12 @@
 #include <csignal>
 #include <functional>
 #include <map>
+#include <netinet/in.h>
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/utsname.h>
@@ -125,6 +131,50 @@ public:
 private:
     int listening_ = -1;
     std::string name_;
+};
+
+// Host name lookups that are never answered, as when the resolver has gone
+// away: in a mount namespace of the child's own, resolv.conf names a server
+// here that takes every query and answers none. Linux and root only.
+class UnansweredLookups {
+public:
+    static constexpr int notEntered = 99; // the child's status where it could not enter
+
+    UnansweredLookups()
+    {
+#ifdef __linux__
+        writeFile(folder_.file("resolv.conf"), "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
+        server_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(53);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (server_ >= 0 && bind(server_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(server_);
+            server_ = -1;
+        }
+#endif
+    }
+    ~UnansweredLookups()
+    {
+        if (server_ >= 0)
+            close(server_);
+    }
+    bool ready() const { return server_ >= 0; }
+    // In the child, before the bundle starts.
+    void enter() const
+    {
+#ifdef __linux__
+        std::string conf = folder_.file("resolv.conf");
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
+            _exit(notEntered);
+#endif
+    }
+
+private:
+    TemporaryFolder folder_;
+    int server_ = -1;
 };
 
 #define SKIP_WHERE_THE_CHOOSER_WAITS() \
@@ -351,4 +401,20 @@ TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
         EXPECT_EQ(result.standardError, "");
         EXPECT_LT(took.count(), 6.0);
     }
+
+    // A display by a host name whose lookup is never answered: the same bound.
+    UnansweredLookups lookups;
+    if (!lookups.ready())
+        GTEST_SKIP() << "no unanswered name server can be set up here (root on Linux only)";
+    display = "unanswered.test:0";
+    createControlsFile();
+    auto started = std::chrono::steady_clock::now();
+    ProcessResult result = run({"P"}, game, false, [&] { lookups.enter(); });
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    if (result.exitStatus == UnansweredLookups::notEntered)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
+    EXPECT_EQ(result.standardError, "");
+    EXPECT_LT(took.count(), 6.0);
 }

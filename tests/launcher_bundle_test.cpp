@@ -192,6 +192,7 @@ TEST_F(LauncherBundle, ControlsFilePresentRelaunchesWithEmptyMarker)
     EXPECT_EQ(result.standardError, "");
     EXPECT_EQ(result.standardOutput, "stand-in engine: PlayerMain argc=3 \"P\" \"-game\" \"\"\n");
     expectAllocationsServedByTheEngine();
+    std::string descriptors = inherited()["descriptors"];
 
     // The folders as the loader names the engine, not normalised: the
     // contents folder without a '/' at its end, the data folder inside it.
@@ -205,6 +206,14 @@ TEST_F(LauncherBundle, ControlsFilePresentRelaunchesWithEmptyMarker)
     EXPECT_STREQ(contents, expected);
     std::free(contents);
     std::free(expected);
+
+    // The game gets the caller's standard streams, a closed one filled for
+    // reading and writing, and no descriptor the start opened.
+    EXPECT_EQ(descriptors.substr(0, 9), "0r 1w 2w ");
+    ASSERT_EQ(run({"P", "-game", ""}).exitStatus, 0);
+    EXPECT_EQ(inherited()["descriptors"], descriptors);
+    ASSERT_EQ(run({"P"}, game, false, [] { close(0), close(2); }).exitStatus, 0);
+    EXPECT_EQ(inherited()["descriptors"].substr(0, 11), "0rw 1w 2rw ");
 }
 
 TEST_F(LauncherBundle, GameModeHandsArgumentsUnchangedAndReturnsEngineStatus)

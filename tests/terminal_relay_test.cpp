@@ -109,6 +109,8 @@ struct RelaySetup {
     bool outputAsDevTty = false;
     // Standard output a socket (as under inetd or ssh's forwarding) rather than a pipe.
     bool outputToSocket = false;
+    // A signal the caller leaves blocked.
+    int blockedSignal = 0;
 };
 
 // How a relay ended: its exit status, or bySignal(n) when a signal ended it.
@@ -146,6 +148,11 @@ public:
                 close(setup.closedStream);
             if (setup.ignoredSignal != 0)
                 signal(setup.ignoredSignal, SIG_IGN);
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            if (setup.blockedSignal != 0)
+                sigaddset(&blocked, setup.blockedSignal);
+            sigprocmask(SIG_SETMASK, &blocked, nullptr);
             rlimit noCore = {0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
 #ifdef XNU_BEHAVIOUR_SHIM
@@ -457,6 +464,8 @@ TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
         ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
         RelaySetup onAMac;
         onAMac.asOnAMac = true;
+        // The hang-up signal counts even where the caller blocked it.
+        onAMac.blockedSignal = signalNumber == SIGHUP ? SIGHUP : 0;
         Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, onAMac);
         ASSERT_EQ(readBytes(device.master, 1), "\n");
         // A session of its own; raw input; the device with input's settings

@@ -542,6 +542,8 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
             writeBytes(device.master, said, 0.5);
             close(device.master);
             device.master = -1;
+            // The reader comes back late, as a paused pager does.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
             std::string output = readBytes(relay.outputFd, said.size(), 10);
             EXPECT_EQ(relay.waitForExit(10), 0);
             EXPECT_GT(output.size(), std::size_t(held)) << "nothing the relay held came out";

@@ -117,6 +117,18 @@ TEST(EngineIdentity, SyntheticNotesAndHeaders)
         ASSERT_EQ(imageIdentity(image.words, &identity), buildId.size());
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(identity), buildId.size()), buildId);
 
+        // Program headers that end exactly where the first page does are
+        // read; one byte further they would not all be mapped.
+        auto* bytes = reinterpret_cast<unsigned char*>(image.words);
+        const std::size_t atTheEnd = sizeof image.words - 2 * sizeof(ElfW(Phdr));
+        std::memcpy(bytes + atTheEnd, bytes + image.header.e_phoff, 2 * sizeof(ElfW(Phdr)));
+        image.header.e_phoff = atTheEnd;
+        image.store();
+        EXPECT_EQ(imageIdentity(image.words, &identity), buildId.size());
+        image.header.e_phoff = atTheEnd + 8;
+        image.store();
+        EXPECT_EQ(imageIdentity(image.words, &identity), 0u);
+
         image.header.e_phoff = ~ElfW(Off)(0) - 15;
         image.store();
         EXPECT_EQ(imageIdentity(image.words, &identity), 0u);

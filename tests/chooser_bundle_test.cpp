@@ -104,6 +104,9 @@ TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
     auto box = x.geometry(window);
     EXPECT_EQ(box[2], 512);
     EXPECT_EQ(box[3], 154);
+    // The window's grey, and the black disclosure triangle of "Arrow Keys".
+    EXPECT_TRUE(pixelBecomes(4, 4, "236,236,236"));
+    EXPECT_TRUE(pixelBecomes(108, 112, "0,0,0"));
 
     press("Down");
     EXPECT_TRUE(waitUntil([&] { return windowHeight() == 308; })) << "height " << windowHeight();

@@ -135,6 +135,10 @@ TEST_F(Chooser, WindowCentredOnOddWorkAreaWithTwoCollapsedSchemes)
     EXPECT_STREQ(s.schemeButton[1]->label(), "Arrow Keys");
     EXPECT_EQ(s.schemeButton[0]->box(), SCHEME_BUTTON_BOX);
     EXPECT_EQ(s.schemeButton[0]->down_box(), SCHEME_BUTTON_DOWN_BOX);
+    EXPECT_EQ(s.schemeButton[0]->align(), FL_ALIGN_TOP | FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    EXPECT_EQ(bounds(s.startBanner[0]), (Bounds {176, 0, 163, 38}));
+    EXPECT_EQ(s.startBanner[0]->labelfont(), FL_HELVETICA_ITALIC);
+    EXPECT_EQ(s.selectHint[0]->labelfont(), FL_HELVETICA_ITALIC);
     EXPECT_EQ(s.selectHint[0]->labeltype(), Fl_Labeltype(11));
     EXPECT_EQ(s.selectHint[1]->labeltype(), Fl_Labeltype(10));
     EXPECT_EQ(s.startBanner[1]->labeltype(), Fl_Labeltype(8));

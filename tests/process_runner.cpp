@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -182,6 +183,30 @@ double processCpuSeconds(pid_t pid)
         if (i == 14 || i == 15)
             ticks += std::stol(field);
     return double(ticks) / double(sysconf(_SC_CLK_TCK));
+#endif
+}
+
+long processWakeups(pid_t pid)
+{
+#ifdef __APPLE__
+    proc_taskinfo info {};
+    if (proc_pidinfo(pid, PROC_PIDTASKINFO, 0, &info, sizeof info) != int(sizeof info))
+        return -1;
+    return info.pti_csw;
+#else
+    long switches = 0;
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR* folder = opendir(tasks.c_str())) {
+        while (dirent* entry = readdir(folder)) {
+            std::ifstream status(tasks + "/" + entry->d_name + "/status");
+            std::string line;
+            while (std::getline(status, line))
+                if (line.find("ctxt_switches:") != std::string::npos)
+                    switches += std::stol(line.substr(line.find(':') + 1));
+        }
+        closedir(folder);
+    }
+    return switches;
 #endif
 }
 

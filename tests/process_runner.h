@@ -63,6 +63,9 @@ std::string engineConfigFolder(const std::string& home);
 
 // User and system CPU seconds that a running process has used so far.
 double processCpuSeconds(pid_t pid);
+// How often a running process's threads have been switched to so far: an
+// idle one that wakes up by itself (a timer, a poll) counts up.
+long processWakeups(pid_t pid);
 
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);

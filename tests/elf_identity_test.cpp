@@ -125,9 +125,13 @@ TEST(EngineIdentity, SyntheticNotesAndHeaders)
         image.header.e_phoff = atTheEnd;
         image.store();
         EXPECT_EQ(imageIdentity(image.words, &identity), buildId.size());
-        image.header.e_phoff = atTheEnd + 8;
+        // A third entry (of no type in use) that ends 8 bytes past the page.
+        std::memcpy(bytes + atTheEnd - 48, bytes + sizeof(ElfW(Ehdr)), 2 * sizeof(ElfW(Phdr)));
+        image.header.e_phoff = atTheEnd - 48;
+        image.header.e_phnum = 3;
         image.store();
         EXPECT_EQ(imageIdentity(image.words, &identity), 0u);
+        image.header.e_phnum = 2;
 
         image.header.e_phoff = ~ElfW(Off)(0) - 15;
         image.store();

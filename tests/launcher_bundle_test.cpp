@@ -144,6 +144,7 @@ public:
     {
 #ifdef __linux__
         writeFile(folder_.file("resolv.conf"), "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
+        writeFile(folder_.file("nsswitch.conf"), "hosts: files dns\n");
         server_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in address {};
         address.sin_family = AF_INET;
@@ -161,13 +162,20 @@ public:
             close(server_);
     }
     bool ready() const { return server_ >= 0; }
+    // Whether a query has come since.
+    bool asked() const
+    {
+        char byte;
+        return server_ >= 0 && recv(server_, &byte, 1, MSG_DONTWAIT | MSG_PEEK) >= 0;
+    }
     // In the child, before the bundle starts.
     void enter() const
     {
 #ifdef __linux__
-        std::string conf = folder_.file("resolv.conf");
+        std::string resolver = folder_.file("resolv.conf"), sources = folder_.file("nsswitch.conf");
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
+            mount(resolver.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0 ||
+            mount(sources.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0)
             _exit(notEntered);
 #endif
     }
@@ -417,15 +425,20 @@ TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
 
     // A display by a host name whose lookup is never answered: the same bound.
     UnansweredLookups lookups;
-    if (!lookups.ready())
-        GTEST_SKIP() << "no unanswered name server can be set up here (root on Linux only)";
+    if (!lookups.ready()) {
+        std::printf("note: no unanswered name server can be set up here (root on Linux only)\n");
+        return;
+    }
     display = "unanswered.test:0";
     createControlsFile();
     auto started = std::chrono::steady_clock::now();
     ProcessResult result = run({"P"}, game, false, [&] { lookups.enter(); });
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    if (result.exitStatus == UnansweredLookups::notEntered)
-        GTEST_SKIP() << "no mount namespace here";
+    if (result.exitStatus == UnansweredLookups::notEntered) {
+        std::printf("note: no mount namespace here for an unanswered name server\n");
+        return;
+    }
+    EXPECT_TRUE(lookups.asked()) << "no query reached the silent name server";
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
     EXPECT_EQ(result.standardError, "");

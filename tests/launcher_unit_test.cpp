@@ -5,6 +5,8 @@
 #include "relaunch.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <new>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
@@ -131,4 +133,43 @@ TEST(EngineIdentity, OnlyTheTargetedBuildIsRecognised)
         EXPECT_FALSE(isTargetedEngine(loaded.dli_fbase));
         dlclose(library);
     }
+}
+
+// The engine's allocation operators, which the executable binds in place of
+// the runtime's, keep the language's promises: the alignment asked for,
+// bad_alloc or null when memory runs out, the new-handler asked first.
+TEST(EngineAllocation, OperatorsKeepTheLanguagesPromises)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's operators are bound instead, and refuse huge sizes by ending the process";
+#else
+    using Allocate = void* (*)(std::size_t);
+    Dl_info bound {}, engine {};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(static_cast<Allocate>(&::operator new)), &bound), 0);
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&PlayerMain), &engine), 0);
+    ASSERT_EQ(bound.dli_fbase, engine.dli_fbase) << "operator new is not the engine's";
+
+    for (std::size_t alignment : {64, 4096}) {
+        void* single = ::operator new(24, std::align_val_t(alignment));
+        void* array = ::operator new[](24, std::align_val_t(alignment), std::nothrow);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(single) % alignment, 0u);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(array) % alignment, 0u);
+        ::operator delete(single, std::align_val_t(alignment));
+        ::operator delete[](array, std::align_val_t(alignment));
+    }
+
+    const std::size_t tooMuch = ~std::size_t(0) / 4;
+    void* volatile kept = nullptr; // so that no call is left out
+    EXPECT_THROW(kept = ::operator new[](tooMuch), std::bad_alloc);
+    EXPECT_EQ(::operator new(tooMuch, std::nothrow), nullptr);
+    EXPECT_EQ(::operator new(tooMuch, std::align_val_t(4096), std::nothrow), nullptr);
+    static int handlerCalls = 0;
+    std::set_new_handler([] {
+        if (++handlerCalls == 2)
+            std::set_new_handler(nullptr);
+    });
+    EXPECT_THROW(kept = ::operator new(tooMuch, std::align_val_t(64)), std::bad_alloc);
+    EXPECT_EQ(handlerCalls, 2);
+    EXPECT_EQ(kept, nullptr);
+#endif
 }

@@ -198,6 +198,8 @@ long processWakeups(pid_t pid)
     std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     if (DIR* folder = opendir(tasks.c_str())) {
         while (dirent* entry = readdir(folder)) {
+            if (entry->d_name[0] == '.')
+                continue;
             std::ifstream status(tasks + "/" + entry->d_name + "/status");
             std::string line;
             while (std::getline(status, line))

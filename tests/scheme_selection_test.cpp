@@ -124,6 +124,7 @@ TEST_F(Chooser, WindowCentredOnOddWorkAreaWithTwoCollapsedSchemes)
     EXPECT_EQ(int(gift->box()), int(GIFT_PICTURE_BOX));
     EXPECT_EQ(gift->labelcolor(), 35u);
     EXPECT_EQ(gift->labelsize(), 32);
+    ASSERT_EQ(window->children(), 3);
     Fl_Widget* column = window->child(2);
     EXPECT_EQ(bounds(column), (Bounds {96, 36, 416, 272}));
     EXPECT_EQ(column->box(), FL_FLAT_BOX);

@@ -616,6 +616,14 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
   }
+
+    // A device that is no terminal never hangs up, however long its output waits.
+    InputPipe input;
+    Relay zero(input.readEnd, {"P", "-tty", "/dev/zero"});
+    input.closeReadEnd();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(readBytes(zero.outputFd, 1 << 16, 5), std::string(1 << 16, '\0'));
+    EXPECT_EQ(zero.waitForExit(0.3), -1);
 }
 
 // The device is the session's own terminal, reached by the name /dev/tty.

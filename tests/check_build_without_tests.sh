@@ -17,7 +17,8 @@ mkdir -p "$build"
 exec unshare -m bash -s "$source" "$build" <<'INSIDE'
 set -u
 source=$1 build=$2
-fail() { echo "FAIL: $*"; exit 1; }
+# Shown in plain ASCII: what went wrong may hold any bytes.
+fail() { echo "FAIL: $*" | LC_ALL=C cat -v; exit 1; }
 mount --make-rprivate /
 empty=$(mktemp -d)
 # Folders over which an empty one is laid, files over which /dev/null is.

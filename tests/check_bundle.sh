@@ -11,7 +11,8 @@ routines=("$@")
 game=$bundle/Contents/MacOS/Game
 engine=$bundle/Contents/Frameworks/UnityPlayer.dylib
 failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# Shown in plain ASCII: what went wrong may hold any bytes.
+fail() { echo "FAIL: $*" | LC_ALL=C cat -v; failures=$((failures + 1)); }
 
 [ -x "$game" ] || fail "no executable at $game"
 [ -f "$engine" ] || fail "no engine library at $engine"

@@ -8,7 +8,8 @@ set -u
 source=$1 engine=$2 work=$3
 shift 3
 failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# Shown in plain ASCII: what went wrong may hold any bytes.
+fail() { echo "FAIL: $*" | LC_ALL=C cat -v; failures=$((failures + 1)); }
 rm -rf "$work"
 mkdir -p "$work/home"
 

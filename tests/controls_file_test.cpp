@@ -85,12 +85,14 @@ protected:
     }
 };
 
-// ACLs as the kernel stores them: a version, then tag | perm << 16 and an id.
+#ifdef __linux__
+// ACLs as Linux stores them: a version, then tag | perm << 16 and an id.
 constexpr std::uint32_t noId = 0xFFFFFFFF;
 // u::rw, u:1:rw, g::-, mask::rw, o::-
 constexpr std::uint32_t userOneMayWrite[] = {2, 0x60001, noId, 0x60002, 1, 0x4, noId, 0x60010, noId, 0x20, noId};
 // u::rw, u:1:r, g::-, mask::r, o::-
 constexpr std::uint32_t userOneMayRead[] = {2, 0x60001, noId, 0x40002, 1, 0x4, noId, 0x40010, noId, 0x20, noId};
+#endif
 
 // All that a file carries besides its bytes, which a rewrite must keep:
 // mode, owner, group, links, and (Linux) every extended attribute, the ACL too.
@@ -202,7 +204,7 @@ TEST_F(ControlsFile, NewFileTakesWhatAPlainOpenWouldUnderTheUmaskOrADefaultAcl)
                                         sizeof userOneMayWrite, 0) != 0)
                     std::exit(4);
 #else
-                if (withAcl || userOneMayWrite[0] == 0)
+                if (withAcl)
                     std::exit(4);
 #endif
                 close(open(reference.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));

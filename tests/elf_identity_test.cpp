@@ -136,6 +136,7 @@ TEST(EngineIdentity, SyntheticNotesAndHeaders)
         image.header.e_phoff = ~ElfW(Off)(0) - 15;
         image.store();
         EXPECT_EQ(imageIdentity(image.words, &identity), 0u);
+        EXPECT_EQ(imageIdentity(nullptr, &identity), 0u);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "process_runner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -246,6 +247,16 @@ TEST_F(LauncherBundle, GameModeHandsArgumentsUnchangedAndReturnsEngineStatus)
     EXPECT_EQ(engineArguments(), (Arguments {"P", "x", "-game", "/note"}));
     // No first-run test ran: the engine never created its per-user folder.
     EXPECT_FALSE(fileExists(configFolder()));
+
+    // The engine's journal holds the executable's allocations, not the
+    // engine's own: not one for each argument the engine copies.
+    Arguments many(64, std::string(300, 'a'));
+    many[1] = "-game";
+    options.arguments = many;
+    options.environment.emplace_back("STANDIN_ENGINE_ALLOCATIONS", allocationsFile());
+    ASSERT_EQ(runProcess(options).exitStatus, 42);
+    std::string served = fileExists(allocationsFile()) ? readFile(allocationsFile()) : "";
+    EXPECT_LT(std::count(served.begin(), served.end(), 'n'), 62) << served;
 }
 
 TEST_F(LauncherBundle, LastKeywordWins)

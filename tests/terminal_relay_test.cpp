@@ -400,18 +400,30 @@ TEST(TerminalRelay, EndOfInputKeepsOtherDirectionAndIdlesWithoutCpu)
     input.closeWriteEnd();
     ASSERT_EQ(readBytes(device.master, 4), "\nbye");
 
-    writeBytes(device.master, "still here");
-    EXPECT_EQ(readBytes(relay.outputFd, 10, 5), "still here");
+    auto keepsTalkingIdly = [](Relay& relay, PseudoTerminal& device) {
+        writeBytes(device.master, "still here");
+        EXPECT_EQ(readBytes(relay.outputFd, 10, 5), "still here");
 
-    double before = relay.cpuSeconds();
-    long wakeups = processWakeups(relay.pid);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_LT(relay.cpuSeconds() - before, 0.05);
-    EXPECT_LT(processWakeups(relay.pid) - wakeups, 10) << "the idle relay keeps waking up";
+        double before = relay.cpuSeconds();
+        long wakeups = processWakeups(relay.pid);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_LT(relay.cpuSeconds() - before, 0.05);
+        EXPECT_LT(processWakeups(relay.pid) - wakeups, 10) << "the idle relay keeps waking up";
+    };
+    keepsTalkingIdly(relay, device);
     // A signal that interrupts the wait without ending anything (SIGURG, as
     // out-of-band data announces itself) is waited through.
     kill(relay.pid, SIGURG);
     EXPECT_EQ(relay.waitForExit(0.2), -1);
+
+    // Input that fails for good (a folder: EISDIR) is an end too, not
+    // something to try again on every turn.
+    PseudoTerminal otherDevice;
+    int folder = open("/", O_RDONLY | O_DIRECTORY);
+    Relay failing(folder, {"P", "-tty", otherDevice.slavePath});
+    close(folder);
+    ASSERT_EQ(readBytes(otherDevice.master, 1), "\n");
+    keepsTalkingIdly(failing, otherDevice);
 }
 
 TEST(TerminalRelay, UnopenableOrNonDevicePathEndsWithOneAndChangesNothing)

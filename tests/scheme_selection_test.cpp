@@ -8,6 +8,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Preferences.H>
 #include <FL/Fl_Radio_Button.H>
 #include <FL/Fl_Scroll.H>
 
@@ -368,4 +369,31 @@ TEST(ChooserMessages, FltkWarningsAndErrorsAreSilentAndFatalEndsAsClosed)
         std::exit(0);
     };
     EXPECT_EXIT(reportEverything(), ::testing::ExitedWithCode(1), "^$");
+}
+
+// The five FLTK options are the chooser's (only tooltips and the GTK file
+// chooser on), whatever the player's own FLTK preferences say.
+TEST(ChooserOptions, FixedWhateverThePlayersFltkPreferencesSay)
+{
+    auto optionsAsBits = [] {
+        char home[] = "/tmp/chooser-options-XXXXXX";
+        if (!mkdtemp(home))
+            std::exit(255);
+        setenv("HOME", home, 1);
+        {
+            Fl_Preferences user(Fl_Preferences::USER, "fltk.org", "fltk");
+            Fl_Preferences options(user, "options");
+            for (const char* on : {"ArrowFocus", "VisibleFocus", "DNDText"})
+                options.set(on, 1);
+            for (const char* off : {"ShowTooltips", "FNFCUsesGTK"})
+                options.set(off, 0);
+        }
+        applyChooserOptions();
+        int bits = 0;
+        for (int i = 0; i < Fl::OPTION_LAST; ++i)
+            bits |= Fl::option(Fl::Fl_Option(i)) << i;
+        std::system((std::string("rm -rf ") + home).c_str());
+        std::exit(bits);
+    };
+    EXPECT_EXIT(optionsAsBits(), ::testing::ExitedWithCode(0b11000), "^$");
 }

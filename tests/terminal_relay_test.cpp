@@ -521,10 +521,11 @@ TEST(TerminalRelay, SignalIgnoredByTheCallerStaysIgnored)
 // terminal as it was.
 TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
 {
-    enum Ending { OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, OutputClosed };
-    for (Ending ending : {OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, OutputClosed}) {
+    enum Ending { OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, UnreadAsAMacsTerminalHangsUp, OutputClosed };
+    for (Ending ending : {OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, UnreadAsAMacsTerminalHangsUp, OutputClosed}) {
         SCOPED_TRACE(ending == OwnTerminalHangsUp             ? "the relay's own terminal hung up"
                      : ending == OtherSessionsTerminalHangsUp ? "another session's terminal hung up"
+                     : ending == UnreadAsAMacsTerminalHangsUp ? "a Mac's terminal hung up, output never read"
                                                               : "output closed");
         PseudoTerminal terminal;
         PseudoTerminal device;
@@ -543,7 +544,9 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
                 _exit(0);
             }
         }
-        Relay relay(terminal.slave, {"P", "-tty", device.slavePath});
+        RelaySetup setup;
+        setup.asOnAMac = ending == UnreadAsAMacsTerminalHangsUp;
+        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, setup);
         ASSERT_EQ(readBytes(device.master, 1), "\n");
         if (ending == OutputClosed) {
             close(relay.outputFd);
@@ -559,12 +562,18 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
             writeBytes(device.master, said, 0.5);
             close(device.master);
             device.master = -1;
-            // The reader comes back late, as a paused pager does.
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            std::string output = readBytes(relay.outputFd, said.size(), 10);
-            EXPECT_EQ(relay.waitForExit(10), 0);
-            EXPECT_GT(output.size(), std::size_t(held)) << "nothing the relay held came out";
-            EXPECT_TRUE(said.compare(0, output.size(), output) == 0);
+            if (ending == UnreadAsAMacsTerminalHangsUp) {
+                // Its hang-up is seen although the device is not read, and
+                // what nobody takes is given up on.
+                EXPECT_EQ(relay.waitForExit(10), 0);
+            } else {
+                // The reader comes back late, as a paused pager does.
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                std::string output = readBytes(relay.outputFd, said.size(), 10);
+                EXPECT_EQ(relay.waitForExit(10), 0);
+                EXPECT_GT(output.size(), std::size_t(held)) << "nothing the relay held came out";
+                EXPECT_TRUE(said.compare(0, output.size(), output) == 0);
+            }
         }
         termios after {};
         ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);

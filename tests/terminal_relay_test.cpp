@@ -105,7 +105,9 @@ struct RelaySetup {
     bool outputOnInput = false;
     // The kernel behaving as a Mac's does where it differs (a preloaded shim).
     bool asOnAMac = false;
-    // Standard output opened as /dev/tty, the controlling terminal's name.
+    // Standard output opened as /dev/tty, the controlling terminal's name,
+    // and the relay started from a shell, so that it is not its session's
+    // leader: its own session then begins, where /dev/tty names the device.
     bool outputAsDevTty = false;
     // Standard output a socket (as under inetd or ssh's forwarding) rather than a pipe.
     bool outputToSocket = false;
@@ -163,6 +165,20 @@ public:
                 setenv("ASAN_OPTIONS", (options + ":verify_asan_link_order=0").c_str(), 1);
             }
 #endif
+            pid_t started = setup.outputAsDevTty ? fork() : 0;
+            if (started > 0) {
+                // The shell holds nothing of the test's, such as the device's master.
+                for (int fd = 3; fd < 1024; ++fd)
+                    close(fd);
+                int status = 0;
+                while (waitpid(started, &status, 0) < 0 && errno == EINTR) {
+                }
+                if (WIFSIGNALED(status)) {
+                    signal(WTERMSIG(status), SIG_DFL);
+                    raise(WTERMSIG(status));
+                }
+                _exit(WEXITSTATUS(status));
+            }
             std::vector<char*> argv;
             for (auto& argument : arguments)
                 argv.push_back(argument.data());

@@ -105,6 +105,8 @@ struct RelaySetup {
     bool outputOnInput = false;
     // The kernel behaving as a Mac's does where it differs (a preloaded shim).
     bool asOnAMac = false;
+    // SIGHUP sent by the relay's own write of "hup!" (another preloaded shim).
+    bool hangupWhileWriting = false;
     // Standard output opened as /dev/tty, the controlling terminal's name,
     // and the relay started from a shell, so that it is not its session's
     // leader: its own session then begins, where /dev/tty names the device.
@@ -158,8 +160,9 @@ public:
             rlimit noCore = {0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
 #ifdef XNU_BEHAVIOUR_SHIM
-            if (setup.asOnAMac) {
-                setenv("LD_PRELOAD", XNU_BEHAVIOUR_SHIM, 1);
+            const char* shim = setup.asOnAMac ? XNU_BEHAVIOUR_SHIM : setup.hangupWhileWriting ? HANGUP_WHILE_WRITING_SHIM : nullptr;
+            if (shim) {
+                setenv("LD_PRELOAD", shim, 1);
                 // Ahead of AddressSanitizer's runtime, which by default insists on coming first.
                 std::string options = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
                 setenv("ASAN_OPTIONS", (options + ":verify_asan_link_order=0").c_str(), 1);
@@ -519,6 +522,19 @@ TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
         ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
         EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
     }
+#ifdef HANGUP_WHILE_WRITING_SHIM
+    // One that comes while the relay writes, not while it waits, counts as
+    // soon as it waits again.
+    PseudoTerminal device;
+    InputPipe input;
+    RelaySetup busy;
+    busy.hangupWhileWriting = true;
+    Relay relay(input.readEnd, {"P", "-tty", device.slavePath}, busy);
+    input.closeReadEnd();
+    ASSERT_EQ(readBytes(device.master, 1), "\n");
+    writeBytes(input.writeEnd, "hup!");
+    EXPECT_EQ(relay.waitForExit(5), bySignal(SIGHUP));
+#endif
 }
 
 TEST(TerminalRelay, SignalIgnoredByTheCallerStaysIgnored)

@@ -21,6 +21,9 @@
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -150,6 +153,10 @@ public:
                     _exit(125);
             if (setup.closedStream >= 0)
                 close(setup.closedStream);
+            // Nothing ignored but what the case asks for, even when the
+            // tests run in the background or under nohup.
+            for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+                signal(signalNumber, SIG_DFL);
             if (setup.ignoredSignal != 0)
                 signal(setup.ignoredSignal, SIG_IGN);
             sigset_t blocked;
@@ -168,14 +175,24 @@ public:
                 setenv("ASAN_OPTIONS", (options + ":verify_asan_link_order=0").c_str(), 1);
             }
 #endif
+            // The shell is what pid names; the relay it started ends with it.
             pid_t started = setup.outputAsDevTty ? fork() : 0;
+            if (started < 0)
+                _exit(124);
+#ifdef __linux__
+            if (started == 0 && setup.outputAsDevTty)
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
             if (started > 0) {
                 // The shell holds nothing of the test's, such as the device's master.
                 for (int fd = 3; fd < 1024; ++fd)
                     close(fd);
                 int status = 0;
-                while (waitpid(started, &status, 0) < 0 && errno == EINTR) {
+                pid_t ended;
+                while ((ended = waitpid(started, &status, 0)) < 0 && errno == EINTR) {
                 }
+                if (ended != started)
+                    _exit(125);
                 if (WIFSIGNALED(status)) {
                     signal(WTERMSIG(status), SIG_DFL);
                     raise(WTERMSIG(status));

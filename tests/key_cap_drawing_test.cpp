@@ -69,10 +69,15 @@ TEST_F(ChooserTypes, WideCapCentresItsGlyphAndBoxTypesDrawThroughFltk)
     EXPECT_EQ(wide.front(), "box up 0 6 75 25 49");
     EXPECT_EQ(wide.back(), "circle 37 8 5");
 
-    // Registered: fl_draw_box on the custom type reaches the same function.
-    DrawingRecorder recorder;
-    fl_draw_box(CROSS_CAP_BOX, 288, 96, 25, 31, background);
-    EXPECT_EQ(recorder.calls.back(), "line 304 100 296 108");
+    // Registered under their numbers: fl_draw_box on each reaches its function.
+    const std::pair<int, void (*)(int, int, int, int, Fl_Color)> caps[] = {
+        {68, drawTriangleCap}, {70, drawCircleCap},    {72, drawCrossCap},     {74, drawSquareCap},
+        {76, drawDpadUpCap},   {78, drawDpadRightCap}, {80, drawDpadDownCap}, {82, drawDpadLeftCap}};
+    for (const auto& [number, draw] : caps) {
+        DrawingRecorder recorder;
+        fl_draw_box(Fl_Boxtype(number), 288, 96, 25, 31, background);
+        EXPECT_EQ(recorder.calls, recordBox(draw, 288, 96, 25, 31)) << number;
+    }
     // The scheme buttons' labels 14 px right of the box, beside the triangle;
     // every other type's label where FLTK puts it.
     // As numbers: the custom types lie beyond Fl_Boxtype's enumerators.

@@ -298,6 +298,17 @@ TEST_F(LauncherBundle, NoControlsFileShowsChooserAndClosedChooserEndsWithOne)
     EXPECT_TRUE(fileExists(userFolder()));
     EXPECT_FALSE(fileExists(controlsFile()));
     expectAllocationsServedByTheEngine();
+
+    // The same folder where app.info was saved with Windows line ends.
+    TemporaryFolder copy;
+    ASSERT_EQ(std::system(("cp -a '" + bundle + "' '" + copy.path() + "/'").c_str()), 0);
+    std::string appInfo = copy.path() + "/Game.app/Contents/Resources/Data/app.info", crlf;
+    for (char c : readFile(appInfo))
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    writeFile(appInfo, crlf);
+    ASSERT_EQ(std::system(("rm -r '" + configFolder() + "'").c_str()), 0);
+    EXPECT_EQ(run({"P"}, copy.path() + "/Game.app/Contents/MacOS/Game").exitStatus, 1);
+    EXPECT_TRUE(fileExists(userFolder()));
 }
 
 TEST_F(LauncherBundle, ForcedChooserIgnoresAnExistingControlsFile)

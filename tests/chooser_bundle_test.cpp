@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -107,6 +108,9 @@ TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
     // The window's grey, and the black disclosure triangle of "Arrow Keys".
     EXPECT_TRUE(pixelBecomes(4, 4, "236,236,236"));
     EXPECT_TRUE(pixelBecomes(108, 112, "0,0,0"));
+    // The player takes their time: the start's two seconds for the display
+    // are long gone, and nothing may cut the chooser's connection now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
 
     press("Down");
     EXPECT_TRUE(waitUntil([&] { return windowHeight() == 308; })) << "height " << windowHeight();
@@ -314,8 +318,9 @@ TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOn
 TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
 {
     // XOpenDisplay's first request after the set-up, the Option-key check's,
-    // and the chooser's first window; -1: a display that answers.
-    constexpr int queryExtension = 98, queryKeymap = 44, createWindow = 1;
+    // the round trip that times the chooser's set-up, and the chooser's first
+    // window; -1: a display that answers.
+    constexpr int queryExtension = 98, queryKeymap = 44, getInputFocus = 43, createWindow = 1;
     // As a launcher or build system that leaves its descriptors open does;
     // with fd 500 free, or none below FD_SETSIZE.
     auto manyDescriptors = [](bool hole) {
@@ -327,7 +332,8 @@ TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
         bool firstStart, inheritsDescriptors, hole;
     };
     for (Case c : {Case {queryKeymap, false, false, false}, Case {queryExtension, false, true, true},
-                   Case {createWindow, true, false, false}, Case {-1, true, true, false}, Case {-1, true, true, true}}) {
+                   Case {getInputFocus, true, false, false}, Case {createWindow, true, false, false},
+                   Case {-1, true, true, false}, Case {-1, true, true, true}}) {
         SCOPED_TRACE("silent from request " + std::to_string(c.silentFrom) + (c.firstStart ? ", first start" : "") +
                      (c.inheritsDescriptors ? ", 1100 descriptors" : "") + (c.hole ? ", one free" : ""));
         DisplayRelay relay(x.display(), 0, c.silentFrom);

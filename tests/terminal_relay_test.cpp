@@ -126,6 +126,36 @@ constexpr int bySignal(int signalNumber)
     return 256 + signalNumber;
 }
 
+// Forks: the parent stays behind as the shell that leads the session and
+// ends as the relay does (so pid names the shell); only the relay returns,
+// and it dies with its shell.
+void startUnderAShell()
+{
+    pid_t relay = fork();
+    if (relay < 0)
+        _exit(124);
+    if (relay == 0) {
+#ifdef __linux__
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+        return;
+    }
+    // The shell holds nothing of the test's, such as the device's master.
+    for (int fd = 3; fd < 1024; ++fd)
+        close(fd);
+    int status = 0;
+    pid_t ended;
+    while ((ended = waitpid(relay, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (ended != relay)
+        _exit(125);
+    if (WIFSIGNALED(status)) {
+        signal(WTERMSIG(status), SIG_DFL);
+        raise(WTERMSIG(status));
+    }
+    _exit(WEXITSTATUS(status));
+}
+
 // The relay as a child process: stdin from inputFd, stdout into a pipe the
 // test reads.
 class Relay {
@@ -167,7 +197,9 @@ public:
             rlimit noCore = {0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
 #ifdef XNU_BEHAVIOUR_SHIM
-            const char* shim = setup.asOnAMac ? XNU_BEHAVIOUR_SHIM : setup.hangupWhileWriting ? HANGUP_WHILE_WRITING_SHIM : nullptr;
+            const char* shim = setup.asOnAMac             ? XNU_BEHAVIOUR_SHIM
+                               : setup.hangupWhileWriting ? HANGUP_WHILE_WRITING_SHIM
+                                                          : nullptr;
             if (shim) {
                 setenv("LD_PRELOAD", shim, 1);
                 // Ahead of AddressSanitizer's runtime, which by default insists on coming first.
@@ -175,30 +207,8 @@ public:
                 setenv("ASAN_OPTIONS", (options + ":verify_asan_link_order=0").c_str(), 1);
             }
 #endif
-            // The shell is what pid names; the relay it started ends with it.
-            pid_t started = setup.outputAsDevTty ? fork() : 0;
-            if (started < 0)
-                _exit(124);
-#ifdef __linux__
-            if (started == 0 && setup.outputAsDevTty)
-                prctl(PR_SET_PDEATHSIG, SIGKILL);
-#endif
-            if (started > 0) {
-                // The shell holds nothing of the test's, such as the device's master.
-                for (int fd = 3; fd < 1024; ++fd)
-                    close(fd);
-                int status = 0;
-                pid_t ended;
-                while ((ended = waitpid(started, &status, 0)) < 0 && errno == EINTR) {
-                }
-                if (ended != started)
-                    _exit(125);
-                if (WIFSIGNALED(status)) {
-                    signal(WTERMSIG(status), SIG_DFL);
-                    raise(WTERMSIG(status));
-                }
-                _exit(WEXITSTATUS(status));
-            }
+            if (setup.outputAsDevTty)
+                startUnderAShell();
             std::vector<char*> argv;
             for (auto& argument : arguments)
                 argv.push_back(argument.data());

@@ -2,6 +2,7 @@
 
 #include "process_runner.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -701,6 +702,21 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     // of more than there is room for then.
     if (output == Pipe) {
         EXPECT_EQ(readBytes(relay.outputFd, 4096, 1).size(), 4096u);
+    }
+    // A terminal whose reader takes a little now and then (a slow link):
+    // each key still goes through at once, not after a write that waits
+    // for that reader.
+    if (output == Terminal) {
+        std::vector<double> waits;
+        for (int key = 0; key < 15; ++key) {
+            readBytes(terminal.master, 1024, 0.02);
+            auto typed = std::chrono::steady_clock::now();
+            writeBytes(terminal.master, "+");
+            ASSERT_EQ(readBytes(device.master, 1, 5), "+");
+            waits.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - typed).count());
+        }
+        std::nth_element(waits.begin(), waits.begin() + 7, waits.end());
+        EXPECT_LT(waits[7], 0.1) << "a key waits for the slow reader";
     }
 
     writeBytes(terminal.master, "typed");

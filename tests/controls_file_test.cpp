@@ -47,15 +47,15 @@ protected:
             beforeWriting();
             if (setUp && !setUpEngine())
                 std::exit(2);
-            // A writer that leaves a descriptor open fails as surely as one
-            // that writes the wrong bytes.
+            // A writer that leaves a descriptor open, or closes one not its
+            // own, fails as surely as one that writes the wrong bytes.
             auto openDescriptors = [] {
-                int count = 0;
+                std::string open;
                 for (int fd = 0; fd < 1024; ++fd)
-                    count += fcntl(fd, F_GETFD) != -1;
-                return count;
+                    open += fcntl(fd, F_GETFD) != -1 ? '1' : '0';
+                return open;
             };
-            int before = openDescriptors();
+            std::string before = openDescriptors();
             writeControlsFile(scheme);
             std::exit(openDescriptors() == before ? 0 : 4);
         }

@@ -708,15 +708,15 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     // for that reader.
     if (output == Terminal) {
         std::vector<double> waits;
-        for (int key = 0; key < 15; ++key) {
+        for (int key = 0; key < 20; ++key) {
             readBytes(terminal.master, 1024, 0.02);
             auto typed = std::chrono::steady_clock::now();
             writeBytes(terminal.master, "+");
             ASSERT_EQ(readBytes(device.master, 1, 5), "+");
             waits.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - typed).count());
         }
-        std::nth_element(waits.begin(), waits.begin() + 7, waits.end());
-        EXPECT_LT(waits[7], 0.1) << "a key waits for the slow reader";
+        EXPECT_LE(std::count_if(waits.begin(), waits.end(), [](double wait) { return wait > 0.1; }), 3)
+            << "keys wait for the slow reader";
     }
 
     writeBytes(terminal.master, "typed");

@@ -243,6 +243,12 @@ TEST_F(Chooser, SwappingSchemesClosesOneAsTheOtherSlidesIn)
     EXPECT_EQ(s.panelBottom[0], 80);
     EXPECT_EQ(s.panelTop[1], 80);
     EXPECT_EQ(s.panelBottom[1], 160);
+
+    // And back to 1 half-way: the top it scrolled away comes back into view.
+    selectScheme(s.schemeButton[1], schemeCallbackData(1));
+    expandAt(1);
+    EXPECT_EQ(s.panelTop[1], 0);
+    EXPECT_EQ(bounds(s.schemePanel[1]), (Bounds {117, 132, 395, 160}));
 }
 
 // The player changes their mind once the first choice has settled: the new

@@ -21,10 +21,29 @@
 #include <cstdint>
 #include <sys/stat.h>
 #ifdef __linux__
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #endif
 #include <sys/wait.h>
 #include <unistd.h>
+
+#ifdef __linux__
+// A file system that refuses one attribute call, for the writer's calls made
+// from a child: the kernel's answer otherwise.
+static const char* refusedCall = "";
+extern "C" ssize_t getxattr(const char* path, const char* name, void* value, size_t size)
+{
+    if (size > 0 && std::strcmp(refusedCall, "getxattr") == 0)
+        return errno = EIO, -1;
+    return syscall(SYS_getxattr, path, name, value, size);
+}
+extern "C" int fremovexattr(int fd, const char* name)
+{
+    if (std::strcmp(refusedCall, "fremovexattr") == 0)
+        return errno = EPERM, -1;
+    return static_cast<int>(syscall(SYS_fremovexattr, fd, name));
+}
+#endif
 
 namespace {
 
@@ -309,7 +328,8 @@ TEST_F(ControlsFile, ExistingFileKeepsItsPermissionsAndAReadOnlyOneIsLeftAlone)
 #ifdef __linux__
     // An attribute of its own, and not the folder's default ACL, which a
     // new file there takes; then an ACL of its own.
-    if (setxattr(controlsFile().c_str(), "user.origin", "restored", 8, 0) != 0) {
+    bool ownAttribute = setxattr(controlsFile().c_str(), "user.origin", "restored", 8, 0) == 0;
+    if (!ownAttribute) {
         ASSERT_EQ(errno, ENOTSUP);
     }
     bool withAcls = setxattr(userFolder().c_str(), "system.posix_acl_default", userOneMayWrite,
@@ -329,6 +349,22 @@ TEST_F(ControlsFile, ExistingFileKeepsItsPermissionsAndAReadOnlyOneIsLeftAlone)
     EXPECT_EQ(standing(controlsFile()), before);
     EXPECT_NE(inode(), earlier);
 #ifdef __linux__
+    // What cannot be carried over, or taken off, keeps the file where it is.
+    std::vector<const char*> refusals;
+    if (ownAttribute)
+        refusals.push_back("getxattr");
+    if (withAcls)
+        refusals.push_back("fremovexattr");
+    for (const char* refused : refusals) {
+        SCOPED_TRACE(refused);
+        before = standing(controlsFile());
+        earlier = inode();
+        std::string expected = readFile(controlsFile()) == arrowControlsFile ? wasdControlsFile : arrowControlsFile;
+        ASSERT_EQ(inChild([&] { dropPrivileges(); refusedCall = refused; }, expected == arrowControlsFile ? 1 : 0), 0);
+        EXPECT_EQ(readFile(controlsFile()), expected);
+        EXPECT_EQ(standing(controlsFile()), before);
+        EXPECT_EQ(inode(), earlier);
+    }
     if (withAcls) {
         ASSERT_EQ(setxattr(controlsFile().c_str(), "system.posix_acl_access", userOneMayRead, sizeof userOneMayRead, 0), 0);
         before = standing(controlsFile());

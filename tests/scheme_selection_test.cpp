@@ -200,6 +200,7 @@ TEST_F(Chooser, FirstSelectionOpensDownwardAndTheWindowGrows)
     EXPECT_EQ(s.panelTop[0], 0);
     EXPECT_EQ(s.panelBottom[0], 20);
     EXPECT_EQ(window->h(), 20 + 48 + 48 + 52);
+    EXPECT_EQ(window->w(), 512) << "the window grows only downward";
 
     expandAt(1);
     EXPECT_FALSE(Fl::has_idle(expandStep, nullptr));

@@ -45,6 +45,15 @@ extern "C" int fremovexattr(int fd, const char* name)
 }
 #endif
 
+// What the writer last put in place by renaming, from where.
+static std::string renamedFrom, renamedTo;
+extern "C" int rename(const char* from, const char* to)
+{
+    renamedFrom = from;
+    renamedTo = to;
+    return renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
 namespace {
 
 // The engine learns its per-user folder once per process, so every case
@@ -76,7 +85,13 @@ protected:
             };
             std::string before = openDescriptors();
             writeControlsFile(scheme);
-            std::exit(openDescriptors() == before ? 0 : 4);
+            // The file was written beside itself under a hidden name no
+            // longer than its own, which any path that holds it can hold.
+            std::size_t slash = renamedTo.rfind('/');
+            bool besideAndHidden = renamedFrom.empty() ||
+                                   (renamedFrom.compare(0, slash + 2, renamedTo.substr(0, slash + 1) + ".") == 0 &&
+                                    renamedFrom.size() <= renamedTo.size() && renamedFrom.rfind('/') == slash);
+            std::exit(openDescriptors() == before && besideAndHidden ? 0 : 4);
         }
         int status = 0;
         waitpid(child, &status, 0);

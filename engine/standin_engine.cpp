@@ -237,6 +237,8 @@ void recordInheritance()
         descriptors += " " + std::to_string(fd) + ((flags & O_ACCMODE) == O_RDONLY ? "r" : (flags & O_ACCMODE) == O_WRONLY ? "w" : "rw");
         if (S_ISSOCK(info.st_mode))
             descriptors += "socket";
+        if (S_ISFIFO(info.st_mode))
+            descriptors += "pipe";
     }
     char umaskText[8];
     std::snprintf(umaskText, sizeof umaskText, "%04o", unsigned(mask));

@@ -47,7 +47,8 @@ protected:
             std::vector<std::pair<std::string, std::string>> {{"DISPLAY", display.empty() ? x.display() : display},
                                                               {"HOME", home.path()},
                                                               {"XDG_CONFIG_HOME", home.file("config")},
-                                                              {"STANDIN_ENGINE_RECORD", recordFile()}},
+                                                              {"STANDIN_ENGINE_RECORD", recordFile()},
+                                                              {"STANDIN_ENGINE_INHERITED", home.file("inherited")}},
             std::vector<std::string> {"STANDIN_ENGINE_EXIT", "XAUTHORITY"}, home.file("stdout"),
             standardErrorClosed ? closedStream : home.file("stderr"));
     }
@@ -124,6 +125,9 @@ TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
     expectNoOutputBeforeTheGame();
+    // The game writes where the caller said, not where the display's
+    // connection borrowed standard error.
+    EXPECT_NE(readFile(home.file("inherited")).find("descriptors 0rw 1w 2w "), std::string::npos) << readFile(home.file("inherited"));
 }
 
 TEST_F(ChooserBundle, ZThenReturnWritesArrowKeys)

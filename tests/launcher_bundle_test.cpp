@@ -218,7 +218,7 @@ TEST_F(LauncherBundle, ControlsFilePresentRelaunchesWithEmptyMarker)
 
     // The game gets the caller's standard streams, a closed one filled for
     // reading and writing, and no descriptor the start opened.
-    EXPECT_EQ(descriptors.substr(0, 9), "0r 1w 2w ");
+    EXPECT_EQ(descriptors.substr(0, 21), "0rpipe 1wpipe 2wpipe ");
     ASSERT_EQ(run({"P", "-game", ""}).exitStatus, 0);
     EXPECT_EQ(inherited()["descriptors"], descriptors);
     // With nothing else open, and no journal either:
@@ -230,7 +230,7 @@ TEST_F(LauncherBundle, ControlsFilePresentRelaunchesWithEmptyMarker)
                 close(fd);
     };
     ASSERT_EQ(run({"P"}, game, false, onlyOutputOpen).exitStatus, 0);
-    EXPECT_EQ(inherited()["descriptors"], "0rw 1w 2rw");
+    EXPECT_EQ(inherited()["descriptors"], "0rw 1wpipe 2rw");
 }
 
 TEST_F(LauncherBundle, GameModeHandsArgumentsUnchangedAndReturnsEngineStatus)

@@ -586,15 +586,16 @@ TEST(TerminalRelay, SignalIgnoredByTheCallerStaysIgnored)
 TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
 {
     enum Ending { OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, UnreadAsAMacsTerminalHangsUp, OutputClosed,
-                  OutputClosedUnderNohup };
+                  OutputClosedUnderNohup, OutputReadOnly };
     for (Ending ending : {OwnTerminalHangsUp, OtherSessionsTerminalHangsUp, UnreadAsAMacsTerminalHangsUp, OutputClosed,
-                          OutputClosedUnderNohup}) {
-        bool outputClosed = ending == OutputClosed || ending == OutputClosedUnderNohup;
+                          OutputClosedUnderNohup, OutputReadOnly}) {
+        bool outputClosed = ending == OutputClosed || ending == OutputClosedUnderNohup || ending == OutputReadOnly;
         SCOPED_TRACE(ending == OwnTerminalHangsUp             ? "the relay's own terminal hung up"
                      : ending == OtherSessionsTerminalHangsUp ? "another session's terminal hung up"
                      : ending == UnreadAsAMacsTerminalHangsUp ? "a Mac's terminal hung up, output never read"
                      : ending == OutputClosed                 ? "output closed"
-                                                              : "output closed, SIGPIPE ignored");
+                     : ending == OutputClosedUnderNohup       ? "output closed, SIGPIPE ignored"
+                                                              : "output the terminal, opened read-only");
         PseudoTerminal terminal;
         PseudoTerminal device;
         termios before {};
@@ -615,13 +616,21 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
         RelaySetup setup;
         setup.asOnAMac = ending == UnreadAsAMacsTerminalHangsUp;
         setup.ignoredSignal = ending == OutputClosedUnderNohup ? SIGPIPE : 0;
-        Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, setup);
+        setup.outputOnInput = ending == OutputReadOnly;
+        int input = ending == OutputReadOnly ? open(terminal.slavePath.c_str(), O_RDONLY | O_NOCTTY) : terminal.slave;
+        Relay relay(input, {"P", "-tty", device.slavePath}, setup);
+        if (input != terminal.slave)
+            close(input);
         ASSERT_EQ(readBytes(device.master, 1), "\n");
         if (outputClosed) {
             close(relay.outputFd);
             relay.outputFd = -1;
             writeBytes(device.master, "unheard");
-            EXPECT_EQ(relay.waitForExit(10), ending == OutputClosed ? bySignal(SIGPIPE) : 1);
+            // Not made writable behind the caller's back either.
+            if (ending == OutputReadOnly) {
+                EXPECT_EQ(readBytes(terminal.master, 7, 1), "");
+            }
+            EXPECT_EQ(relay.waitForExit(10), ending == OutputClosedUnderNohup ? 1 : bySignal(SIGPIPE));
         } else {
             // Standard output unread and full, so that the relay still
             // holds what the device said last when it hangs up.

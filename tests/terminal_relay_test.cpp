@@ -109,8 +109,9 @@ struct RelaySetup {
     bool outputOnInput = false;
     // The kernel behaving as a Mac's does where it differs (a preloaded shim).
     bool asOnAMac = false;
-    // SIGHUP sent by the relay's own write of "hup!" (another preloaded shim).
-    bool hangupWhileWriting = false;
+    // SIGHUP sent by the relay's own write of "hup!", and its waits failing
+    // after it wrote "die!" (another preloaded shim).
+    bool withMishaps = false;
     // Standard output opened as /dev/tty, the controlling terminal's name,
     // and the relay started from a shell, so that it is not its session's
     // leader: its own session then begins, where /dev/tty names the device.
@@ -199,7 +200,7 @@ public:
             setrlimit(RLIMIT_CORE, &noCore);
 #ifdef XNU_BEHAVIOUR_SHIM
             const char* shim = setup.asOnAMac             ? XNU_BEHAVIOUR_SHIM
-                               : setup.hangupWhileWriting ? HANGUP_WHILE_WRITING_SHIM
+                               : setup.withMishaps ? RELAY_MISHAPS_SHIM
                                                           : nullptr;
             if (shim) {
                 setenv("LD_PRELOAD", shim, 1);
@@ -554,18 +555,30 @@ TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
         ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
         EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
     }
-#ifdef HANGUP_WHILE_WRITING_SHIM
+#ifdef RELAY_MISHAPS_SHIM
     // One that comes while the relay writes, not while it waits, counts as
     // soon as it waits again.
     PseudoTerminal device;
     InputPipe input;
     RelaySetup busy;
-    busy.hangupWhileWriting = true;
+    busy.withMishaps = true;
     Relay relay(input.readEnd, {"P", "-tty", device.slavePath}, busy);
     input.closeReadEnd();
     ASSERT_EQ(readBytes(device.master, 1), "\n");
     writeBytes(input.writeEnd, "hup!");
     EXPECT_EQ(relay.waitForExit(5), bySignal(SIGHUP));
+
+    // A wait that fails for good ends the relay with 1, and the caller's
+    // terminal as it was.
+    PseudoTerminal terminal, otherDevice;
+    termios before {}, after {};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    Relay failing(terminal.slave, {"P", "-tty", otherDevice.slavePath}, busy);
+    ASSERT_EQ(readBytes(otherDevice.master, 1), "\n");
+    writeBytes(terminal.master, "die!");
+    EXPECT_EQ(failing.waitForExit(5), 1);
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 #endif
 }
 

@@ -247,6 +247,9 @@ TEST_F(Chooser, SwappingSchemesClosesOneAsTheOtherSlidesIn)
 
     // And back to 1 half-way: the top it scrolled away comes back into view.
     selectScheme(s.schemeButton[1], schemeCallbackData(1));
+    expandAt(0.5f);
+    EXPECT_EQ(s.panelTop[1], 40);
+    EXPECT_EQ(s.panelBottom[1], 160);
     expandAt(1);
     EXPECT_EQ(s.panelTop[1], 0);
     EXPECT_EQ(bounds(s.schemePanel[1]), (Bounds {117, 132, 395, 160}));

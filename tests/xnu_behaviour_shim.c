@@ -1,11 +1,13 @@
 // Preloaded into the relay, this makes Linux behave as xnu does where the
 // relay must not lean on Linux: SA_RESETHAND is ignored for SIGILL and
-// SIGTRAP, and a terminal that has hung up still answers tcgetattr, isatty
-// and FIONREAD (nothing queued), leaving errno as it was.
+// SIGTRAP, poll refuses a negative timeout other than -1, and a terminal
+// that has hung up still answers tcgetattr, isatty and FIONREAD (nothing
+// queued), leaving errno as it was.
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <string.h>
@@ -23,6 +25,18 @@ int sigaction(int signum, const struct sigaction* action, struct sigaction* prev
         return next(signum, &kept, previous);
     }
     return next(signum, action, previous);
+}
+
+int poll(struct pollfd* descriptors, nfds_t count, int milliseconds)
+{
+    static int (*next)(struct pollfd*, nfds_t, int);
+    if (!next)
+        next = (int (*)(struct pollfd*, nfds_t, int))dlsym(RTLD_NEXT, "poll");
+    if (milliseconds < -1) {
+        errno = EINVAL;
+        return -1;
+    }
+    return next(descriptors, count, milliseconds);
 }
 
 // A hung-up terminal keeps its settings there: the last ones read or set.

@@ -25,16 +25,14 @@ ssize_t write(int fd, const void* bytes, size_t count)
     return next(fd, bytes, count);
 }
 
-int pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed, const struct timespec* limit,
-            const sigset_t* mask)
+int select(int count, fd_set* readable, fd_set* writable, fd_set* failed, struct timeval* limit)
 {
-    static int (*next)(int, fd_set*, fd_set*, fd_set*, const struct timespec*, const sigset_t*);
+    static int (*next)(int, fd_set*, fd_set*, fd_set*, struct timeval*);
     if (!next)
-        next = (int (*)(int, fd_set*, fd_set*, fd_set*, const struct timespec*, const sigset_t*))dlsym(RTLD_NEXT,
-                                                                                                     "pselect");
+        next = (int (*)(int, fd_set*, fd_set*, fd_set*, struct timeval*))dlsym(RTLD_NEXT, "select");
     if (waitsFail) {
         errno = ENOMEM;
         return -1;
     }
-    return next(count, readable, writable, failed, limit, mask);
+    return next(count, readable, writable, failed, limit);
 }

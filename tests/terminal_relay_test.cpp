@@ -112,10 +112,12 @@ struct RelaySetup {
     // SIGHUP sent by the relay's own write of "hup!", and its waits failing
     // after it wrote "die!" (another preloaded shim).
     bool withMishaps = false;
-    // Standard output opened as /dev/tty, the controlling terminal's name,
-    // and the relay started from a shell, so that it is not its session's
-    // leader: its own session then begins, where /dev/tty names the device.
+    // Standard output, or input, opened as /dev/tty, the controlling
+    // terminal's name, and the relay started from a shell, so that it is not
+    // its session's leader: its own session then begins, where /dev/tty
+    // names the device.
     bool outputAsDevTty = false;
+    bool inputAsDevTty = false;
     // Standard output a socket (as under inetd or ssh's forwarding) rather than a pipe.
     bool outputToSocket = false;
     // A signal the caller leaves blocked.
@@ -178,6 +180,8 @@ public:
             dup2(setup.outputOnInput ? inputFd : output[1], 1);
             if (setup.outputAsDevTty)
                 dup2(open("/dev/tty", O_WRONLY), 1);
+            if (setup.inputAsDevTty)
+                dup2(open("/dev/tty", O_RDONLY), 0);
             if (!setup.folder.empty() && chdir(setup.folder.c_str()) != 0)
                 _exit(126);
             for (int fd = 3; fd < 3 + setup.occupiedDescriptors; ++fd)
@@ -209,7 +213,7 @@ public:
                 setenv("ASAN_OPTIONS", (options + ":verify_asan_link_order=0").c_str(), 1);
             }
 #endif
-            if (setup.outputAsDevTty)
+            if (setup.outputAsDevTty || setup.inputAsDevTty)
                 startUnderAShell();
             std::vector<char*> argv;
             for (auto& argument : arguments)
@@ -763,6 +767,44 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_EQ(readBytes(zero.outputFd, 1 << 16, 5), std::string(1 << 16, '\0'));
     EXPECT_EQ(zero.waitForExit(0.3), -1);
+}
+
+// Standard streams opened as /dev/tty are the caller's terminal, also on a
+// Mac, where such a descriptor follows the controlling terminal at every
+// call: after the relay's setsid that is the device.
+TEST(TerminalRelay, StreamsOpenedAsDevTtyAreTheCallersTerminal)
+{
+    for (bool asOnAMac : {false, true}) {
+        for (bool inputAsDevTty : {false, true}) {
+            SCOPED_TRACE(std::string(inputAsDevTty ? "input" : "output") + " opened as /dev/tty" +
+                         (asOnAMac ? ", as on a Mac" : ""));
+            PseudoTerminal terminal;
+            PseudoTerminal device;
+            std::string before = settingsOf(terminal.slave);
+            RelaySetup setup;
+            setup.controllingTerminal = terminal.slave;
+            setup.outputOnInput = true;
+            setup.outputAsDevTty = !inputAsDevTty;
+            setup.inputAsDevTty = inputAsDevTty;
+            setup.asOnAMac = asOnAMac;
+            Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, setup);
+            ASSERT_EQ(readBytes(device.master, 1), "\n");
+            termios raw {};
+            ASSERT_EQ(tcgetattr(terminal.slave, &raw), 0);
+            EXPECT_EQ(raw.c_lflag, 0u) << "the caller's terminal was not made raw";
+
+            writeBytes(terminal.master, "typed");
+            EXPECT_EQ(readBytes(device.master, 5, 5), "typed");
+            writeBytes(device.master, "said");
+            EXPECT_EQ(readBytes(terminal.master, 4, 5), "said");
+            EXPECT_EQ(readBytes(device.master, 1, 0.3), "") << "the device's bytes came back to it";
+
+            close(device.master);
+            device.master = -1;
+            EXPECT_EQ(relay.waitForExit(6), 0);
+            EXPECT_EQ(settingsOf(terminal.slave), before);
+        }
+    }
 }
 
 // The device is the session's own terminal, reached by the name /dev/tty.

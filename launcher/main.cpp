@@ -67,6 +67,8 @@ int main(int argc, char** argv)
     }
     if (chooserResult > 0)
         return chooserResult;
+    if (chooserResult == 0)
+        yieldActivationToRelaunch();
 
     return relaunchWithMarker(argc, argv, chooserResult == 0 ? "/note" : "");
 }

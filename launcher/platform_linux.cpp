@@ -34,6 +34,8 @@ void registerActivationObserver()
     // No Cocoa application here, so nothing ever posts the launch notification.
 }
 
+void yieldActivationToRelaunch() {}
+
 int executablePath(char* buffer, std::uint32_t* size)
 {
     char path[PATH_MAX + 1];

@@ -48,6 +48,25 @@ void registerActivationObserver()
     objc_autoreleasePoolPop(pool);
 }
 
+void yieldActivationToRelaunch()
+{
+    // From macOS 14 activation is cooperative: the chooser, active as the
+    // player confirms, lets the game it becomes come to the front too.
+    using RespondsFunction = BOOL (*)(id, SEL, SEL);
+    using ObjectFunction = id (*)(id, SEL);
+    using YieldFunction = void (*)(id, SEL, id);
+    SEL yield = sel_getUid("yieldActivationToApplicationWithBundleIdentifier:");
+    if (!NSApp || !reinterpret_cast<RespondsFunction>(objc_msgSend)(NSApp, sel_getUid("respondsToSelector:"), yield))
+        return;
+    void* pool = objc_autoreleasePoolPush();
+    id bundle = reinterpret_cast<ObjectFunction>(objc_msgSend)(reinterpret_cast<id>(objc_getClass("NSBundle")),
+                                                               sel_getUid("mainBundle"));
+    id identifier = reinterpret_cast<ObjectFunction>(objc_msgSend)(bundle, sel_getUid("bundleIdentifier"));
+    if (identifier)
+        reinterpret_cast<YieldFunction>(objc_msgSend)(NSApp, yield, identifier);
+    objc_autoreleasePoolPop(pool);
+}
+
 int executablePath(char* buffer, std::uint32_t* size)
 {
     return _NSGetExecutablePath(buffer, size);

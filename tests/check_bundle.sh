@@ -37,11 +37,13 @@ if [ "$macho" = 1 ] && [ "$(uname)" = Darwin ]; then
     load_commands() { otool -l "$@"; }
     libraries() { otool -L "$@" | tail -n +2; }
     header() { otool -hv "$@"; }
+    disassembly() { otool -tV "$@"; }
 elif [ "$macho" = 1 ]; then
     nm_m() { llvm-nm-19 -m "$@"; }
     load_commands() { llvm-objdump-19 --macho --private-headers "$@"; }
     libraries() { llvm-objdump-19 --macho --dylibs-used "$@" | tail -n +2; }
     header() { llvm-objdump-19 --macho --private-header "$@"; }
+    disassembly() { llvm-objdump-19 --macho -d "$@"; }
 fi
 
 # The internal routines at the offsets the launcher targets, not exported.
@@ -91,6 +93,10 @@ if [ "$macho" = 1 ]; then
     header "$game" | grep -q X86_64 || fail "the executable is not x86-64"
     header "$game" | grep -q EXECUTE || fail "Game is not an executable"
     nm_m "$game" | grep -q "dynamically looked up" && fail "some imports are looked up in no particular library"
+    # Quit during the chooser must end it as a closed window does, not by
+    # FLTK's exit(0): Game stores 0 in fl_mac_quit_early.
+    disassembly "$game" | grep -A1 '_fl_mac_quit_early' | grep -q 'movl[[:space:]]*\$0x0,' ||
+        fail "Game does not set FLTK's fl_mac_quit_early to 0"
     # The global allocation operators (new, new[], delete, delete[], in any
     # form) are the engine's: imported from it, none of Game's own. A
     # sanitizer's runtime puts its own first by design.

@@ -58,6 +58,28 @@ TEST(MacPlatform, ObserverActivatesTheApplicationAsItIsWhenTheNotificationComes)
     EXPECT_TRUE(objcFake.messages[3].arguments.empty());
 }
 
+// From macOS 14 the chooser yields activation to the bundle it relaunches
+// as; before, and with no application (no chooser shown), nothing is sent.
+TEST(MacPlatform, ActivationIsYieldedToTheRelaunchedBundleFromMacOs14)
+{
+    objcFake = {};
+    yieldActivationToRelaunch();
+    char application;
+    NSApp = &application;
+    yieldActivationToRelaunch();
+    objcFake.applicationHasActivate = true;
+    yieldActivationToRelaunch();
+    NSApp = nullptr;
+
+    EXPECT_EQ(objcFake.events, (Strings {"respondsToSelector:", "respondsToSelector:", "push", "mainBundle",
+                                         "bundleIdentifier", "yieldActivationToApplicationWithBundleIdentifier:",
+                                         "pop"}));
+    const SentMessage& yield = objcFake.messages.back();
+    EXPECT_EQ(yield.receiver, &application);
+    ASSERT_EQ(yield.arguments.size(), 1u);
+    EXPECT_STREQ(static_cast<const char*>(yield.arguments[0]), "com.example.game");
+}
+
 // The platform layer hands the caller's buffer and size to libSystem as they
 // are, and its answer back.
 TEST(MacPlatform, ExecutablePathIsLibSystemsAnswerToTheCallersBuffer)

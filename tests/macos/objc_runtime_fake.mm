@@ -17,6 +17,8 @@ std::map<std::string, char> classes;
 std::set<std::string> selectors;
 char center;
 char observerToken;
+char mainBundle;
+char bundleIdentifier[] = "com.example.game";
 
 } // namespace
 
@@ -56,8 +58,16 @@ void* objc_msgSend(void* self, void* op, ...)
         result = &observerToken;
     } else if (message.selector == "respondsToSelector:") {
         message.arguments.push_back(va_arg(arguments, void*));
-        bool asksForActivate = std::strcmp(static_cast<const char*>(message.arguments[0]), "activate") == 0;
-        result = reinterpret_cast<void*>(std::intptr_t(asksForActivate && objcFake.applicationHasActivate));
+        // What macOS 14 added.
+        std::string asked = static_cast<const char*>(message.arguments[0]);
+        bool added = asked == "activate" || asked == "yieldActivationToApplicationWithBundleIdentifier:";
+        result = reinterpret_cast<void*>(std::intptr_t(added && objcFake.applicationHasActivate));
+    } else if (message.selector == "mainBundle") {
+        result = &mainBundle;
+    } else if (message.selector == "bundleIdentifier") {
+        result = self == &mainBundle ? bundleIdentifier : nullptr;
+    } else if (message.selector == "yieldActivationToApplicationWithBundleIdentifier:") {
+        message.arguments.push_back(va_arg(arguments, void*));
     } else if (message.selector == "activateIgnoringOtherApps:") {
         message.arguments.push_back(reinterpret_cast<const void*>(std::intptr_t(va_arg(arguments, int))));
     }

@@ -23,7 +23,7 @@ mount --make-rprivate /
 empty=$(mktemp -d)
 # Folders over which an empty one is laid, files over which /dev/null is.
 for folder in /usr/lib/llvm-* /usr/include/gtest /usr/include/gmock /usr/src/googletest \
-              /usr/lib/*-linux-gnu/cmake/GTest "$source/.tools"; do
+              /usr/lib/*-linux-gnu/cmake/GTest /usr/include/libpng* "$source/.tools"; do
     [ -d "$folder" ] && mount --bind "$empty" "$folder"
 done
 for file in /usr/lib/*-linux-gnu/libgtest*.a /usr/lib/*-linux-gnu/libgmock*.a "$(command -v Xvfb)" \
@@ -34,6 +34,7 @@ for tool in clang clang++ clang++-19 ld64.lld ld64.lld-19 llvm-nm-19 llvm-objdum
     [ -x "$(command -v "$tool")" ] && fail "$tool is still there"
 done
 [ -e /usr/include/gtest/gtest.h ] && fail "GoogleTest is still there"
+[ -e /usr/include/png.h ] && fail "libpng's header is still there"
 
 cmake -S "$source" -B "$build/with-tests" > "$build/with-tests.log" 2>&1 && fail "configured with the test tools missing"
 [ "$(grep -c 'scripts/install-deps' "$build/with-tests.log")" -eq 1 ] ||

@@ -4,10 +4,15 @@
 #include "process_runner.h"
 #include "x_session.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -17,6 +22,57 @@ const std::string game = bundle + "/Contents/MacOS/Game";
 const std::string selectionBlue = "10,132,255";
 const std::string triangleGlyph = "0,255,228";
 const std::string crossGlyph = "173,212,255";
+
+// x, y, width, height in the window.
+using Area = std::array<int, 4>;
+
+// Another machine may smooth text otherwise (subpixel smoothing moves its edge
+// pixels by up to 89), so inside text a channel may differ by this much: less
+// than ink (0, or 117 on keys without an action) differs from a key's face (236).
+constexpr int textTolerance = 96;
+
+// Where text stands, as measured on the pictures with a pixel to spare: the
+// title, the gift's "?", both layouts' names (by the Arrow Keys button's top)
+// and, in an open panel at panelY, "hit key to start!" and the rows of key labels.
+std::vector<Area> textAreas(int arrowButtonTop, int panelY = -1)
+{
+    std::vector<Area> areas = {{98, 19, 185, 15}, {39, 58, 17, 26}, {118, 57, 86, 17},
+                               {118, arrowButtonTop + 1, 86, 17}};
+    if (panelY >= 0) {
+        areas.push_back({117 + 199, panelY + 11, 115, 18});
+        for (int row = 0; row < 4; ++row)
+            areas.push_back({117, panelY + 32 * row + 13, 395, 16});
+    }
+    return areas;
+}
+
+// Pixels of shot unlike expected's (-1 for another size); marked, when given,
+// shows them in red on a faded copy of shot.
+long differingPixels(const Picture& shot, const Picture& expected, const std::vector<Area>& text,
+                     Picture* marked = nullptr)
+{
+    if (shot.width != expected.width || shot.height != expected.height)
+        return -1;
+    if (marked)
+        *marked = shot;
+    long count = 0;
+    for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+            bool inText = std::any_of(text.begin(), text.end(), [&](const Area& a) {
+                return x >= a[0] && x < a[0] + a[2] && y >= a[1] && y < a[1] + a[3];
+            });
+            bool differs = false;
+            for (int c = 0; c < 3; ++c)
+                differs = differs || std::abs(shot.at(x, y)[c] - expected.at(x, y)[c]) > (inText ? textTolerance : 0);
+            count += differs;
+            for (int c = 0; marked && c < 3; ++c) {
+                unsigned char& channel = marked->at(x, y)[c];
+                channel = differs ? (c == 0 ? 255 : 0) : static_cast<unsigned char>(255 - (255 - channel) / 4);
+            }
+        }
+    }
+    return count;
+}
 
 // The bundle started as a player would, on a private X server, with its own
 // HOME; the stand-in engine records what it was handed.
@@ -69,6 +125,45 @@ protected:
     {
         auto box = x.geometry(window);
         return waitUntil([&] { return x.pixel(box[0] + wx, box[1] + wy) == rgb; });
+    }
+
+    // Once its animations have ended the window looks as pictures/NAME.png
+    // beside this file shows it. CHOOSER_PICTURES_UPDATE=1 rewrites the picture.
+    void expectLooksLike(const std::string& name, const std::vector<Area>& text)
+    {
+        const std::string reference = std::string(REFERENCE_PICTURES) + "/" + name + ".png";
+        const std::string captured = std::string(CAPTURED_PICTURES) + "/" + name;
+        std::remove((captured + ".png").c_str()); // a past failure's
+        std::remove((captured + "-difference.png").c_str());
+        Picture shot;
+        const char* update = std::getenv("CHOOSER_PICTURES_UPDATE");
+        if (update && std::string(update) == "1") {
+            // Still for a while: nothing moves any more.
+            Picture earlier;
+            ASSERT_TRUE(waitUntil([&] {
+                earlier = std::exchange(shot, x.capture(window));
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                return !shot.rgb.empty() && shot.rgb == earlier.rgb;
+            })) << name << " did not settle";
+            ASSERT_TRUE(shot.save(reference)) << reference;
+            return;
+        }
+        Picture expected;
+        ASSERT_TRUE(expected.load(reference)) << "no picture " << reference;
+        // The animations take under a second: no fixed wait, the match ends it.
+        long differing = 0;
+        if (waitUntil([&] { return (differing = differingPixels(shot = x.capture(window), expected, text)) == 0; }, 5))
+            return;
+        Picture marked;
+        differingPixels(shot, expected, text, &marked);
+        std::error_code ignored;
+        std::filesystem::create_directories(CAPTURED_PICTURES, ignored);
+        shot.save(captured + ".png");
+        if (!marked.rgb.empty())
+            marked.save(captured + "-difference.png");
+        ADD_FAILURE() << name << " looks otherwise than " << reference << ": "
+                      << (differing < 0 ? "another size" : std::to_string(differing) + " pixels differ") << "; see "
+                      << captured << ".png" << (marked.rgb.empty() ? "" : " and " + captured + "-difference.png");
     }
 
     std::vector<std::string> engineArguments() const
@@ -419,4 +514,16 @@ TEST_F(ChooserBundle, AltHeldAtStartReopensTheChooserOnlyWithoutKeyword)
     EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
     x.releaseKey("Alt_L");
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game"}));
+}
+
+// Each steady state a player sees, pixel by pixel: the window as it opens,
+// then each layout chosen with its key, its panel open and its banner faded in.
+TEST_F(ChooserBundle, LooksAsItsPicturesShow)
+{
+    startAndFindWindow();
+    expectLooksLike("opened", textAreas(104));
+    press("Down");
+    expectLooksLike("wasd-chosen", textAreas(264, 84));
+    press("z");
+    expectLooksLike("arrows-chosen", textAreas(104, 132));
 }

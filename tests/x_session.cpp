@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <optional>
+#include <png.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -185,6 +186,58 @@ std::string XSession::pixel(int x, int y) const
     }
     XCloseDisplay(connection);
     return rgb;
+}
+
+Picture XSession::capture(const std::string& window) const
+{
+    Picture picture;
+    auto box = geometry(window);
+    Display* connection = XOpenDisplay(display().c_str());
+    if (!connection || box[2] <= 0 || box[3] <= 0) {
+        if (connection)
+            XCloseDisplay(connection);
+        return picture;
+    }
+    XImage* image = XGetImage(connection, DefaultRootWindow(connection), box[0], box[1], unsigned(box[2]),
+                              unsigned(box[3]), AllPlanes, ZPixmap);
+    if (image) {
+        picture.width = box[2];
+        picture.height = box[3];
+        for (int y = 0; y < box[3]; ++y) {
+            for (int x = 0; x < box[2]; ++x) {
+                unsigned long value = XGetPixel(image, x, y);
+                picture.rgb.insert(picture.rgb.end(), {static_cast<unsigned char>(value >> 16),
+                                                       static_cast<unsigned char>(value >> 8),
+                                                       static_cast<unsigned char>(value)});
+            }
+        }
+        XDestroyImage(image);
+    }
+    XCloseDisplay(connection);
+    return picture;
+}
+
+bool Picture::save(const std::string& path) const
+{
+    png_image image {};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = png_uint_32(width);
+    image.height = png_uint_32(height);
+    image.format = PNG_FORMAT_RGB;
+    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
+}
+
+bool Picture::load(const std::string& path)
+{
+    png_image image {};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return false;
+    image.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    width = int(image.width);
+    height = int(image.height);
+    return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
 }
 
 const std::string closedStream = "&-";

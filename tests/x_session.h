@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -19,6 +20,17 @@ bool waitUntil(const std::function<bool()>& condition, double seconds = 10);
 
 // Output of a command run through the shell, with its exit status.
 std::pair<int, std::string> shell(const std::string& command);
+
+// Pixels row by row, three bytes (red, green, blue) each.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+    unsigned char* at(int x, int y) { return &rgb[3 * (std::size_t(y) * width + x)]; }
+    const unsigned char* at(int x, int y) const { return &rgb[3 * (std::size_t(y) * width + x)]; }
+    // As an 8-bit RGB PNG file; false when it cannot be written or read.
+    bool save(const std::string& path) const;
+    bool load(const std::string& path);
+};
 
 class XSession {
 public:
@@ -46,6 +58,9 @@ public:
     bool requestClose(const std::string& window) const;
     // "r,g,b" of a screen pixel, read from a screenshot.
     std::string pixel(int x, int y) const;
+    // The window's rectangle as the screen shows it, nested windows and all;
+    // empty when it cannot be read.
+    Picture capture(const std::string& window) const;
 
 private:
     std::string run(const std::string& command) const;

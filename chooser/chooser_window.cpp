@@ -1,7 +1,5 @@
-#include "chooser.h"
 #include "chooser_state.h"
 #include "chooser_window.h"
-#include "fltk_window_system.h"
 #include "key_cap_drawing.h"
 #include "scheme_selection.h"
 
@@ -14,30 +12,6 @@
 #include <FL/Fl_Scroll.H>
 
 #include <cstdint>
-#include <unistd.h>
-
-// FLTK keeps its option table private and would fill it from its preference
-// files on first use. An explicit instantiation may name private members, so
-// this template hands their addresses out at program start.
-namespace {
-unsigned char* fltkOptions = nullptr;
-unsigned char* fltkOptionsRead = nullptr;
-} // namespace
-
-template <unsigned char (*Options)[Fl::OPTION_LAST], unsigned char* OptionsRead>
-struct grab_private_options {
-    struct Constructor {
-        Constructor()
-        {
-            fltkOptions = *Options;
-            fltkOptionsRead = OptionsRead;
-        }
-    };
-    static Constructor ctor;
-};
-template <unsigned char (*Options)[Fl::OPTION_LAST], unsigned char* OptionsRead>
-typename grab_private_options<Options, OptionsRead>::Constructor grab_private_options<Options, OptionsRead>::ctor;
-template struct grab_private_options<&Fl::options_, &Fl::options_read_>;
 
 namespace {
 
@@ -126,16 +100,6 @@ void addKeyCap(const KeyCap& key, int x, int y, int widthUnits)
     }
 }
 
-void applyChooserOptions()
-{
-    // Arrow focus, visible focus and text drag-and-drop off; tooltips and the
-    // GTK file chooser on. Without a visible focus no button takes the keys.
-    const unsigned char options[Fl::OPTION_LAST] = {0, 0, 0, 1, 1};
-    for (int i = 0; i < Fl::OPTION_LAST; ++i)
-        fltkOptions[i] = options[i];
-    *fltkOptionsRead = 1;
-}
-
 Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight)
 {
     auto* window = new Fl_Double_Window(workAreaWidth / 2 - 256, workAreaHeight / 2 - 154, 512, 308, "");
@@ -158,57 +122,6 @@ Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight)
     Fl::visible_focus(0);
     window->end();
     return window;
-}
-
-namespace {
-
-void ignoreMessage(const char*, ...) {}
-
-// A lost X connection or another fatal error: as if the window were closed.
-void endAsClosed(const char*, ...)
-{
-    _exit(1);
-}
-
-} // namespace
-
-void silenceFltkMessages()
-{
-    Fl::warning = ignoreMessage;
-    Fl::error = ignoreMessage;
-    Fl::fatal = endAsClosed;
-}
-
-int runChooser()
-{
-    silenceFltkMessages();
-    applyChooserOptions();
-    Fl_Double_Window* chooserWindow = nullptr;
-    auto setUp = [&] {
-        Fl::visual(FL_DOUBLE);
-        registerChooserTypes();
-        chooserWindow = buildChooserWindow(Fl::w(), Fl::h());
-        chooserWindow->resize(chooserWindow->x(), chooserWindow->y(), 512, 154);
-        chooserWindow->show();
-        chooserState.schemePanel[0]->hide();
-        chooserState.schemePanel[1]->hide();
-    };
-    // With no display to show it on, the player cannot choose: as if closed.
-    if (!showOnWindowSystem(setUp))
-        return 1;
-
-    Fl::add_handler(chooserKeyHandler);
-    Fl::set_color(FL_BACKGROUND_COLOR, 236, 236, 236);
-    Fl::set_color(FL_FOREGROUND_COLOR, 0, 0, 0);
-    Fl::set_color(FL_SELECTION_COLOR, 10, 132, 255);
-    Fl::reload_scheme();
-
-    chooserState.running = true;
-    while (Fl::wait() && chooserState.running) {
-    }
-
-    destroyChooserWindow(chooserWindow);
-    return chooserState.running ? 1 : 0;
 }
 
 void destroyChooserWindow(Fl_Double_Window* window)

@@ -6,15 +6,8 @@
 
 class Fl_Double_Window;
 
-// FLTK's warnings and errors print nothing; a fatal error ends the process
-// with 1, as a chooser closed without confirming.
-void silenceFltkMessages();
-
-// Fixes FLTK's options without consulting its preference files.
-void applyChooserOptions();
-
 // The window, made 512 x 308 and centred on a work area of the given size
-// (runChooser shows it 154 high until a panel opens), with both schemes'
+// (the chooser shows it 154 high until a panel opens), with both schemes'
 // buttons and panels; fills the widget references of chooserState. Not
 // shown yet.
 Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight);

@@ -1,10 +1,8 @@
 #include "fltk_window_system.h"
 
-#include "launcher/platform.h"
-
 #include <FL/x.H>
 
-bool showOnWindowSystem(const std::function<void()>& setUp)
+void attachFltkToWindowSystem()
 {
     // No "Print Front Window" item of FLTK's own in the application menu.
     Fl_Mac_App_Menu::print = "";
@@ -12,6 +10,4 @@ bool showOnWindowSystem(const std::function<void()>& setUp)
     // loop, as closing the window does, instead of FLTK's exit(0) from
     // inside Fl::wait, which would pass for a confirmed choice.
     fl_mac_quit_early = 0;
-    auto run = [](void* context) { (*static_cast<const std::function<void()>*>(context))(); };
-    return askDisplayInTime(run, const_cast<std::function<void()>*>(&setUp));
 }

@@ -58,11 +58,7 @@ int main(int argc, char** argv)
         chooserResult = runForcedChooser();
         break;
     case LaunchMode::Default:
-        // Option held at start is the player's way back to the chooser.
-        if (optionKeyHeld())
-            chooserResult = runForcedChooser();
-        else if (controlsFileMissing())
-            chooserResult = runChooser();
+        chooserResult = controlsFileMissing() ? runChooser() : runChooserIfOptionHeld();
         break;
     }
     if (chooserResult > 0)

@@ -1,3 +1,4 @@
+#include "display.h"
 #include "platform.h"
 
 #include <CoreGraphics/CGEventSource.h>
@@ -72,25 +73,23 @@ int executablePath(char* buffer, std::uint32_t* size)
     return _NSGetExecutablePath(buffer, size);
 }
 
-bool openDisplay()
+// The session's modifier state: no window, event loop or permission needed.
+static bool optionKeyHeld()
 {
-    return true;
+    return (CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState) & kCGEventFlagMaskAlternate) != 0;
 }
+
+int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
+{
+    // The window server is part of the system, not a connection that stalls.
+    if (onlyIfOptionHeld && !optionKeyHeld())
+        return -1;
+    return chooser();
+}
+
+void windowShown() {}
 
 void* displayConnection()
 {
     return nullptr;
-}
-
-bool askDisplayInTime(void (*ask)(void*), void* context)
-{
-    // The window server is part of the system, not a connection that stalls.
-    ask(context);
-    return true;
-}
-
-bool optionKeyHeld()
-{
-    // The session's modifier state: no window, event loop or permission needed.
-    return (CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState) & kCGEventFlagMaskAlternate) != 0;
 }

@@ -62,14 +62,17 @@ Outcome fill(RelayBuffer& buffer, int source)
     return count < 0 && isTransient(errno) ? Outcome::Nothing : Outcome::Ended;
 }
 
-// Writes what the destination takes now.
+// Writes what the destination takes now; a shared description gets one
+// write, which select promised room for.
 template <typename Write>
-Outcome drain(RelayBuffer& buffer, Write write)
+Outcome drain(RelayBuffer& buffer, Write write, bool oneWrite = false)
 {
     while (!buffer.isEmpty()) {
         ssize_t written = write(buffer.bytes + buffer.start, buffer.end - buffer.start);
         if (written > 0) {
             buffer.start += std::size_t(written);
+            if (oneWrite)
+                return Outcome::Moved;
         } else if (written < 0 && errno == EINTR) {
             continue;
         } else {
@@ -154,7 +157,7 @@ bool isWritableBy(int fd, ReadySet& set, std::chrono::steady_clock::time_point d
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     auto write = [&](const char* bytes, std::size_t count) { return writeRelayOutput(output, bytes, count); };
     while (!toOutput.isEmpty() && isWritableBy(output.fd, set, deadline)) {
-        if (drain(toOutput, write) == Outcome::Ended)
+        if (drain(toOutput, write, output.isShared) == Outcome::Ended)
             endRelayAsOutputGone();
     }
     endRelay(0);
@@ -244,7 +247,7 @@ bool deviceHungUp(int device, ReadySet& set)
             endAsDeviceGone(output, writable);
         // A shared description takes its bytes only once select calls it writable.
         if (!toOutput.isEmpty() && (!output.isShared || writable.has(output.fd)) &&
-            drain(toOutput, toOutputWrite) == Outcome::Ended)
+            drain(toOutput, toOutputWrite, output.isShared) == Outcome::Ended)
             endRelayAsOutputGone();
     }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "chooser.h"
 #include "chooser_state.h"
 #include "chooser_window.h"
 #include "key_cap_drawing.h"

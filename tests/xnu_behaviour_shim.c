@@ -6,7 +6,8 @@
 // controlling terminal at every call, and ttyname calls it "/dev/tty"; and a
 // session leader's exit waits for ever while output it gave its controlling
 // terminal is still queued. The far side's reads are not seen here, so
-// every byte counts as queued until a flush (TCOFLUSH) drops it.
+// every byte counts as queued until a flush (TCOFLUSH) drops it. There is no
+// /proc, so a pipe is never opened anew.
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -116,6 +117,16 @@ int poll(struct pollfd* descriptors, nfds_t count, int milliseconds)
         return -1;
     }
     return next_poll(descriptors, count, milliseconds);
+}
+
+ssize_t readlink(const char* path, char* target, size_t size)
+{
+    NEXT(readlink);
+    if (strncmp(path, "/proc/", 6) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    return next_readlink(path, target, size);
 }
 
 ssize_t read(int fd, void* bytes, size_t count)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "objc_runtime_fake.h"
+#include "display.h"
 #include "platform.h"
 
 #include <CoreGraphics/CGEventSource.h>
@@ -97,12 +98,18 @@ TEST(MacPlatform, ExecutablePathIsLibSystemsAnswerToTheCallersBuffer)
     EXPECT_EQ(size, objcFake.executablePath.size() + 1);
 }
 
-TEST(MacPlatform, OptionKeyFromTheSessionsModifierFlags)
+// The chooser runs in the process itself; held Option, from the session's
+// modifier flags, is the player's way back to it.
+TEST(MacPlatform, ChooserRunsWhereTheOptionKeyIsHeldOrItIsAskedFor)
 {
     objcFake = {};
+    static int runs = 0;
+    auto chooser = [] { return ++runs == 1 ? 0 : 1; };
     objcFake.modifierFlags = kCGEventFlagMaskAlternate | kCGEventFlagMaskShift;
-    EXPECT_TRUE(optionKeyHeld());
+    EXPECT_EQ(runOnDisplay(chooser, true), 0);
     objcFake.modifierFlags = kCGEventFlagMaskCommand | kCGEventFlagMaskShift | kCGEventFlagMaskControl;
-    EXPECT_FALSE(optionKeyHeld());
+    EXPECT_EQ(runOnDisplay(chooser, true), -1);
+    EXPECT_EQ(runOnDisplay(chooser, false), 1);
+    EXPECT_EQ(runs, 2);
     EXPECT_EQ(objcFake.flagStatesAsked, (std::vector<std::int32_t> {0, 0}));
 }

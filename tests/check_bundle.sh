@@ -95,7 +95,8 @@ if [ "$macho" = 1 ]; then
     nm_m "$game" | grep -q "dynamically looked up" && fail "some imports are looked up in no particular library"
     # Quit during the chooser must end it as a closed window does, not by
     # FLTK's exit(0): Game stores 0 in fl_mac_quit_early.
-    disassembly "$game" | grep -A1 '_fl_mac_quit_early' | grep -q 'movl[[:space:]]*\$0x0,' ||
+    # (A sanitizer's check may stand between the address and the store.)
+    disassembly "$game" | grep -A12 '_fl_mac_quit_early' | grep -q 'movl[[:space:]]*\$0x0,' ||
         fail "Game does not set FLTK's fl_mac_quit_early to 0"
     # The global allocation operators (new, new[], delete, delete[], in any
     # form) are the engine's: imported from it, none of Game's own. A

@@ -89,7 +89,7 @@ protected:
     std::unique_ptr<BackgroundProcess> process;
     std::string window;
 
-    std::string userFolder() const { return engineConfigFolder(home.path()) + "/Demo Company/Demo Game"; }
+    std::string userFolder() const { return engineUserFolder(home.path(), home.file("config")); }
     std::string controlsFile() const { return userFolder() + "/controls.ini"; }
     std::string recordFile() const { return home.file("engine-record"); }
 
@@ -216,7 +216,7 @@ TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
     EXPECT_TRUE(pixelBecomes(117 + 300, 84 + 64 + 12, triangleGlyph));
 
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
     expectNoOutputBeforeTheGame();
@@ -237,7 +237,7 @@ TEST_F(ChooserBundle, ZThenReturnWritesArrowKeys)
     // the cross glyph on its "z" cap at 25, 64.
     EXPECT_TRUE(pixelBecomes(117 + 37, 132 + 64 + 8, crossGlyph));
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
 }
@@ -248,7 +248,7 @@ TEST_F(ChooserBundle, ChangingTheChoiceBeforeReturnWritesTheLastOne)
     press("Down");
     press("z");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
 }
 
@@ -261,13 +261,13 @@ TEST_F(ChooserBundle, EveryKeyCountsWhereverTheWindowStandsAndNoneAfterTheEnd)
     press("z");
     press("Down");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
 
     startAndFindWindow({"P", "-launcher"});
     press("z");
     ASSERT_TRUE(x.pressKeysAtOnce(window, {"Return", "Down", "Return"}));
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), arrowControlsFile);
 }
 
@@ -282,7 +282,7 @@ TEST_F(ChooserBundle, ReturnBeforeSelectingIsIgnoredAndEscapeEndsWithOne)
     EXPECT_TRUE(process->running());
     EXPECT_FALSE(fileExists(controlsFile()));
     press("Escape");
-    EXPECT_EQ(process->waitForExit(15), 1) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(1)) << readFile(home.file("stderr"));
     EXPECT_FALSE(fileExists(controlsFile()));
     EXPECT_FALSE(fileExists(recordFile()));
     expectNoOutputBeforeTheGame();
@@ -293,7 +293,7 @@ TEST_F(ChooserBundle, CloseButtonEndsWithOneAndWritesNothing)
     startAndFindWindow();
     press("Down");
     ASSERT_TRUE(x.requestClose(window));
-    EXPECT_EQ(process->waitForExit(15), 1) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(1)) << readFile(home.file("stderr"));
     EXPECT_FALSE(fileExists(controlsFile()));
     EXPECT_FALSE(fileExists(recordFile()));
 }
@@ -305,13 +305,13 @@ TEST_F(ChooserBundle, LauncherShowsTheWindowEvenWithAControlsFile)
     startAndFindWindow({"P", "-launcher"});
     press("Down");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
 
     // The next plain start finds the file and goes straight to the game.
     start({"P"});
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
 }
 
@@ -323,8 +323,8 @@ TEST_F(ChooserBundle, ForcedChooserWithoutAnEngineFolderWritesNothing)
     startAndFindWindow({"P", "-launcher"}, copy.path() + "/Game.app/Contents/MacOS/Game");
     press("z");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
-    EXPECT_FALSE(fileExists(engineConfigFolder(home.path())));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
+    EXPECT_FALSE(fileExists(engineConfigFolder(home.path(), home.file("config"))));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-launcher", "-game", "/note"}));
     expectNoOutputBeforeTheGame();
 }
@@ -333,7 +333,7 @@ TEST_F(ChooserBundle, LostDisplayEndsWithOneAndPrintsNothing)
 {
     startAndFindWindow();
     x.stopServer();
-    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(process->waitForExit(15), exitedWith(1));
     EXPECT_EQ(readFile(home.file("stdout")), "");
     expectNoOutputBeforeTheGame();
     EXPECT_FALSE(fileExists(recordFile()));
@@ -346,7 +346,7 @@ TEST_F(ChooserWithoutDoubleBuffer, DownThenReturnWritesWasdAndPrintsNothing)
     EXPECT_TRUE(waitUntil([&] { return windowHeight() == 308; })) << "height " << windowHeight();
     EXPECT_TRUE(pixelBecomes(117 + 300, 84 + 64 + 12, triangleGlyph));
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     expectNoOutputBeforeTheGame();
 }
@@ -361,7 +361,7 @@ TEST_F(ChooserBundle, ClosedWhileAPanelOpensEndsWithOneAndPrintsNothing)
         press("Down");
         usleep(useconds_t(delay) * 1000);
         ASSERT_TRUE(x.requestClose(window));
-        EXPECT_EQ(process->waitForExit(15), 1);
+        EXPECT_EQ(process->waitForExit(15), exitedWith(1));
         EXPECT_EQ(readFile(home.file("stdout")), "");
         expectNoOutputBeforeTheGame();
         EXPECT_FALSE(fileExists(controlsFile()));
@@ -375,7 +375,7 @@ TEST_F(ChooserBundle, ClosedWhileAPanelOpensEndsWithOneAndPrintsNothing)
 TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
 {
     start({"P"});
-    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(process->waitForExit(15), exitedWith(1));
     EXPECT_EQ(readFile(home.file("stdout")), "");
     expectNoOutputBeforeTheGame();
     EXPECT_FALSE(fileExists(recordFile()));
@@ -383,7 +383,7 @@ TEST_F(ChooserOnAuthorizingServer, RefusedDisplayEndsWithOneAndPrintsNothing)
     ASSERT_EQ(std::system(("mkdir -p '" + userFolder() + "'").c_str()), 0);
     writeFile(controlsFile(), arrowControlsFile);
     start({"P"}, game, true);
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
 }
 
@@ -400,7 +400,7 @@ TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOn
     EXPECT_EQ(relay.openConnections(), 1);
     press("Down");
     press("Return");
-    EXPECT_EQ(process->waitForExit(15), 0);
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0));
     EXPECT_EQ(readFile(controlsFile()), wasdControlsFile);
     expectNoOutputBeforeTheGame();
 
@@ -408,7 +408,7 @@ TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOn
     DisplayRelay dropping(x.display(), 3600 * 1000);
     ASSERT_FALSE(dropping.name().empty()) << "no free display port";
     start({"P", "-launcher"}, game, false, dropping.name());
-    EXPECT_EQ(process->waitForExit(15), 1);
+    EXPECT_EQ(process->waitForExit(15), exitedWith(1));
     EXPECT_EQ(dropping.connectionsMade(), 3);
     expectNoOutputBeforeTheGame();
 }
@@ -459,7 +459,7 @@ TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
             press("Down");
             press("Return");
         }
-        EXPECT_EQ(process->waitForExit(10), c.firstStart && !answers ? 1 : 0);
+        EXPECT_EQ(process->waitForExit(10), exitedWith(c.firstStart && !answers ? 1 : 0));
         std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
         if (!answers) {
             EXPECT_LT(took.count(), 4.0);
@@ -480,7 +480,7 @@ TEST_F(ChooserOnResettingServer, EveryStartKeepsItsWindowAndPrintsNothing)
         if (HasFatalFailure())
             break;
         ASSERT_TRUE(x.requestClose(window));
-        EXPECT_EQ(process->waitForExit(15), 1);
+        EXPECT_EQ(process->waitForExit(15), exitedWith(1));
         EXPECT_EQ(readFile(home.file("stdout")), "");
         expectNoOutputBeforeTheGame();
     }
@@ -493,7 +493,7 @@ TEST_F(ChooserBundle, AltHeldAtStartReopensTheChooserOnlyWithoutKeyword)
     writeFile(controlsFile(), arrowControlsFile);
 
     start({"P"});
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", ""}));
 
     for (const char* alt : {"Alt_L", "Alt_R"}) {
@@ -504,14 +504,14 @@ TEST_F(ChooserBundle, AltHeldAtStartReopensTheChooserOnlyWithoutKeyword)
         ASSERT_TRUE(x.releaseKey(alt));
         press(std::string(alt) == "Alt_L" ? "Down" : "z");
         press("Return");
-        EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+        EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
         EXPECT_EQ(readFile(controlsFile()), std::string(alt) == "Alt_L" ? wasdControlsFile : arrowControlsFile);
         EXPECT_EQ(engineArguments(), (Arguments {"P", "-game", "/note"}));
     }
 
     ASSERT_TRUE(x.holdKey("Alt_L"));
     start({"P", "-game"});
-    EXPECT_EQ(process->waitForExit(15), 0) << readFile(home.file("stderr"));
+    EXPECT_EQ(process->waitForExit(15), exitedWith(0)) << readFile(home.file("stderr"));
     x.releaseKey("Alt_L");
     EXPECT_EQ(engineArguments(), (Arguments {"P", "-game"}));
 }

@@ -102,14 +102,14 @@ struct SyntheticImage {
 
 } // namespace
 
-// Notes ahead of the build-id (another vendor's, an empty build-id) are
+// Notes ahead of the build-id (another vendor's, GNU's ABI tag, an empty build-id) are
 // stepped over as the loader lays them out, 4- or 8-aligned; a header whose
 // program headers would lie past the address space's end is refused.
 TEST(EngineIdentity, SyntheticNotesAndHeaders)
 {
     const std::string buildId = "\x5c\xa1\xab\x1e\x0d\xdb\xa1\x1c\x0f\xfe\xe5\xee\xdf\xac\xad\xe5\xca\x1a\xb1\xe0";
-    std::vector<Note> notes = {{1, "ACME", std::string(20, '\xaa')}, {NT_GNU_BUILD_ID, "GNU", ""},
-                               {NT_GNU_BUILD_ID, "GNU", buildId}};
+    std::vector<Note> notes = {{1, "ACME", std::string(20, '\xaa')}, {NT_GNU_ABI_TAG, "GNU", std::string(16, '\x03')},
+                               {NT_GNU_BUILD_ID, "GNU", ""}, {NT_GNU_BUILD_ID, "GNU", buildId}};
     for (std::size_t alignment : {4, 8}) {
         SCOPED_TRACE(std::to_string(alignment) + "-aligned notes");
         SyntheticImage image(notes, alignment);

@@ -2,6 +2,7 @@
 
 #include "engine_interface.h"
 #include "image_identity.h"
+#include "process_runner.h"
 #include "relaunch.h"
 
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 TEST(ContentsFolder, PrefixEndsBeforeSecondToLastSlash)
@@ -100,10 +100,7 @@ TEST(Relaunch, FailedExecReturnsMinusOneAndReleasesBuffers)
         int reason = errno;
         std::exit(result == -1 && reason == E2BIG ? 0 : 3);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(waitForEnding(child, -1), exitedWith(0));
 }
 
 // The identity is read from the image in memory, as the dynamic loader mapped it.
@@ -140,7 +137,7 @@ TEST(EngineIdentity, OnlyTheTargetedBuildIsRecognised)
 // bad_alloc or null when memory runs out, the new-handler asked first.
 TEST(EngineAllocation, OperatorsKeepTheLanguagesPromises)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef UNDER_ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer's operators are bound instead, and refuse huge sizes by ending the process";
 #else
     using Allocate = void* (*)(std::size_t);

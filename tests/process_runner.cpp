@@ -111,14 +111,39 @@ ProcessResult runProcess(const ProcessOptions& options)
     close(output[0]);
     close(error[0]);
 
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status))
-        result.exitStatus = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        result.signal = WTERMSIG(status);
+    result.ending = waitForEnding(child, -1);
     return result;
+}
+
+std::ostream& operator<<(std::ostream& out, const Ending& ending)
+{
+    if (ending.kind == Ending::Running)
+        return out << "still running";
+    if (ending.kind == Ending::Exited)
+        return out << "exited with " << ending.value;
+    return out << "ended by signal " << ending.value << " (" << strsignal(ending.value) << ")";
+}
+
+Ending endingOf(int waitStatus)
+{
+    return WIFEXITED(waitStatus) ? exitedWith(WEXITSTATUS(waitStatus)) : endedBy(WTERMSIG(waitStatus));
+}
+
+Ending waitForEnding(pid_t pid, double seconds)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        int status = 0;
+        pid_t ended = waitpid(pid, &status, seconds < 0 ? 0 : WNOHANG);
+        if (ended == pid)
+            return endingOf(status);
+        if (ended < 0 && errno != EINTR)
+            return stillRunning;
+        if (seconds >= 0 && std::chrono::steady_clock::now() >= deadline)
+            return stillRunning;
+        if (seconds >= 0)
+            usleep(5000);
+    }
 }
 
 std::pair<uid_t, gid_t> unprivilegedUser()
@@ -155,13 +180,20 @@ void TemporaryFolder::giveTo(uid_t uid, gid_t gid) const
         throw std::runtime_error("chown failed");
 }
 
-std::string engineConfigFolder(const std::string& home)
+std::string engineConfigFolder(const std::string& home, const std::string& config)
 {
 #ifdef __APPLE__
+    (void)config;
     return home + "/Library/Application Support";
 #else
-    return home + "/config";
+    (void)home;
+    return config;
 #endif
+}
+
+std::string engineUserFolder(const std::string& home, const std::string& config)
+{
+    return engineConfigFolder(home, config) + "/Demo Company/Demo Game";
 }
 
 double processCpuSeconds(pid_t pid)

@@ -4,6 +4,7 @@
 // treat the bundle's executable as a black box.
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -19,9 +20,27 @@ struct ProcessOptions {
     std::function<void()> beforeExec;              // in the child, what a caller leaves (masks, timers)
 };
 
+// How a child process ended, as its parent sees it: an exit status or the
+// signal that ended it, never folded into one number; or not yet.
+struct Ending {
+    enum Kind { Running, Exited, Signalled } kind = Running;
+    int value = 0; // the exit status or the signal's number
+    friend bool operator==(const Ending& a, const Ending& b) { return a.kind == b.kind && a.value == b.value; }
+    friend bool operator!=(const Ending& a, const Ending& b) { return !(a == b); }
+};
+inline Ending exitedWith(int status) { return {Ending::Exited, status}; }
+inline Ending endedBy(int signalNumber) { return {Ending::Signalled, signalNumber}; }
+inline const Ending stillRunning {};
+std::ostream& operator<<(std::ostream& out, const Ending& ending);
+// As waitpid's status says.
+Ending endingOf(int waitStatus);
+
+// Waits up to seconds (no limit where negative) for the child pid to end;
+// looks at least once. stillRunning when it has not ended by then.
+Ending waitForEnding(pid_t pid, double seconds);
+
 struct ProcessResult {
-    int exitStatus = -1;    // -1 when ended by a signal
-    int signal = 0;
+    Ending ending;
     bool timedOut = false;
     std::string standardOutput;
     std::string standardError;
@@ -56,10 +75,12 @@ private:
     std::string path_;
 };
 
-// The folder in which the stand-in engine makes COMPANY/PRODUCT, for a run
-// with this HOME and XDG_CONFIG_HOME set to HOME/config (macOS ignores the
-// latter and uses HOME/Library/Application Support).
-std::string engineConfigFolder(const std::string& home);
+// Where the stand-in engine keeps the demo bundle's per-user folder for a
+// run with these HOME and XDG_CONFIG_HOME (a Mac ignores the latter and
+// uses HOME/Library/Application Support): the folder it makes it in, and
+// the per-user folder itself.
+std::string engineConfigFolder(const std::string& home, const std::string& config);
+std::string engineUserFolder(const std::string& home, const std::string& config);
 
 // User and system CPU seconds that a running process has used so far.
 double processCpuSeconds(pid_t pid);

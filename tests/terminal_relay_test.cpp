@@ -21,7 +21,6 @@
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -124,12 +123,6 @@ struct RelaySetup {
     int blockedSignal = 0;
 };
 
-// How a relay ended: its exit status, or bySignal(n) when a signal ended it.
-constexpr int bySignal(int signalNumber)
-{
-    return 256 + signalNumber;
-}
-
 // Forks: the parent stays behind as the shell that leads the session and
 // ends as the relay does (so pid names the shell); only the relay returns,
 // and it dies with its shell.
@@ -147,17 +140,16 @@ void startUnderAShell()
     // The shell holds nothing of the test's, such as the device's master.
     for (int fd = 3; fd < 1024; ++fd)
         close(fd);
-    int status = 0;
-    pid_t ended;
-    while ((ended = waitpid(relay, &status, 0)) < 0 && errno == EINTR) {
-    }
-    if (ended != relay)
+    Ending ending = waitForEnding(relay, -1);
+    // A Mac's session leader waits in its exit for its terminal's unread output.
+    tcflush(0, TCOFLUSH);
+    if (ending == stillRunning)
         _exit(125);
-    if (WIFSIGNALED(status)) {
-        signal(WTERMSIG(status), SIG_DFL);
-        raise(WTERMSIG(status));
+    if (ending.kind == Ending::Signalled) {
+        signal(ending.value, SIG_DFL);
+        raise(ending.value);
     }
-    _exit(WEXITSTATUS(status));
+    _exit(ending.value);
 }
 
 // The relay as a child process: stdin from inputFd, stdout into a pipe the
@@ -227,35 +219,28 @@ public:
     }
     ~Relay()
     {
-        if (pid > 0 && !ended) {
+        if (pid > 0 && ending == stillRunning) {
             kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
+            // Bounded: a Mac's session leader may wait in its exit for its
+            // terminal's output until the test's master closes.
+            waitForEnding(pid, 5);
         }
         close(outputFd);
     }
 
-    // Exit status or bySignal(n), or -1 if still running after the time
-    // limit (looked at once at least, even for a limit of 0).
-    int waitForExit(double seconds)
+    // How the relay ended, or stillRunning after the time limit.
+    Ending waitForExit(double seconds)
     {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                ended = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : bySignal(WTERMSIG(status));
-            }
-            if (std::chrono::steady_clock::now() >= deadline)
-                return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        if (ending == stillRunning)
+            ending = waitForEnding(pid, seconds);
+        return ending;
     }
 
     double cpuSeconds() const { return processCpuSeconds(pid); }
 
     pid_t pid = -1;
     int outputFd = -1;
-    bool ended = false;
+    Ending ending;
 };
 
 // A terminal's settings as bytes, to compare whole.
@@ -264,6 +249,8 @@ std::string bytesOf(const termios& settings)
     return std::string(reinterpret_cast<const char*>(&settings), sizeof settings);
 }
 
+// Read through a pseudo-terminal's master, which shares them: on a Mac the
+// end of the slave's session revokes every descriptor on the slave.
 std::string settingsOf(int fd)
 {
     termios settings {};
@@ -451,7 +438,7 @@ TEST(TerminalRelay, InterruptTypedOnTerminalInputIsRelayedNotRaised)
 
     writeBytes(terminal.master, "a\x03z");
     EXPECT_EQ(readBytes(device.master, 3, 5), "a\x03z");
-    EXPECT_EQ(relay.waitForExit(0.2), -1) << "the relay was ended by the typed byte";
+    EXPECT_EQ(relay.waitForExit(0.2), stillRunning) << "the relay was ended by the typed byte";
 }
 
 TEST(TerminalRelay, EndOfInputKeepsOtherDirectionAndIdlesWithoutCpu)
@@ -482,7 +469,7 @@ TEST(TerminalRelay, EndOfInputKeepsOtherDirectionAndIdlesWithoutCpu)
     // A signal that interrupts the wait without ending anything (SIGURG, as
     // out-of-band data announces itself) is waited through.
     kill(relay.pid, SIGURG);
-    EXPECT_EQ(relay.waitForExit(0.2), -1);
+    EXPECT_EQ(relay.waitForExit(0.2), stillRunning);
 
     // Input that fails for good (a folder: EISDIR) is an end too, not
     // something to try again on every turn; on a Mac too.
@@ -505,12 +492,15 @@ TEST(TerminalRelay, UnopenableOrNonDevicePathEndsWithOneAndChangesNothing)
          {std::string("/nonexistent/device"), folder.file("notes.txt"), folder.path(), folder.file("fifo")}) {
         SCOPED_TRACE(path);
         PseudoTerminal terminal;
-        std::string before = settingsOf(terminal.slave);
+        std::string before = settingsOf(terminal.master);
 
         Relay relay(terminal.slave, {"P", "-tty", path}, {terminal.slave, "", 0, -1});
         writeBytes(terminal.master, "typed");
-        EXPECT_EQ(relay.waitForExit(10), 1);
-        EXPECT_EQ(settingsOf(terminal.slave), before);
+        // Its echo waits unread: on a Mac the relay, which leads the
+        // terminal's session, would wait for it in its exit.
+        tcflush(terminal.slave, TCOFLUSH);
+        EXPECT_EQ(relay.waitForExit(10), exitedWith(1));
+        EXPECT_EQ(settingsOf(terminal.master), before);
         EXPECT_EQ(readBytes(relay.outputFd, 1, 0.1), "");
     }
     EXPECT_EQ(readFile(folder.file("notes.txt")), "keep me");
@@ -531,7 +521,7 @@ TEST(TerminalRelay, ClosedStandardStreamNeverBecomesTheDevice)
             EXPECT_EQ(readBytes(relay.outputFd, 4, 5), "ping");
         }
         EXPECT_EQ(readBytes(device.master, 1, 0.3), "") << "the device's bytes came back to it";
-        EXPECT_EQ(relay.waitForExit(0), -1);
+        EXPECT_EQ(relay.waitForExit(0), stillRunning);
     }
 }
 
@@ -565,8 +555,8 @@ TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
         EXPECT_EQ(onDevice.c_cflag, before.c_cflag);
 
         kill(relay.pid, signalNumber);
-        EXPECT_EQ(relay.waitForExit(10), bySignal(signalNumber));
-        EXPECT_EQ(settingsOf(terminal.slave), bytesOf(before));
+        EXPECT_EQ(relay.waitForExit(10), endedBy(signalNumber));
+        EXPECT_EQ(settingsOf(terminal.master), bytesOf(before));
     }
 #ifdef RELAY_MISHAPS_SHIM
     // One that comes while the relay writes, not while it waits, counts as
@@ -579,17 +569,17 @@ TEST(TerminalRelay, EndingSignalRestoresTerminalInputAndEndsBySameSignal)
     input.closeReadEnd();
     ASSERT_EQ(readBytes(device.master, 1), "\n");
     writeBytes(input.writeEnd, "hup!");
-    EXPECT_EQ(relay.waitForExit(5), bySignal(SIGHUP));
+    EXPECT_EQ(relay.waitForExit(5), endedBy(SIGHUP));
 
     // A wait that fails for good ends the relay with 1, and the caller's
     // terminal as it was.
     PseudoTerminal terminal, otherDevice;
-    std::string before = settingsOf(terminal.slave);
+    std::string before = settingsOf(terminal.master);
     Relay failing(terminal.slave, {"P", "-tty", otherDevice.slavePath}, mishaps);
     ASSERT_EQ(readBytes(otherDevice.master, 1), "\n");
     writeBytes(terminal.master, "die!");
-    EXPECT_EQ(failing.waitForExit(5), 1);
-    EXPECT_EQ(settingsOf(terminal.slave), before);
+    EXPECT_EQ(failing.waitForExit(5), exitedWith(1));
+    EXPECT_EQ(settingsOf(terminal.master), before);
 #endif
 }
 
@@ -600,7 +590,7 @@ TEST(TerminalRelay, SignalIgnoredByTheCallerStaysIgnored)
     Relay relay(terminal.slave, {"P", "-tty", device.slavePath}, {terminal.slave, "", 0, -1, SIGHUP});
     ASSERT_EQ(readBytes(device.master, 1), "\n");
     kill(relay.pid, SIGHUP);
-    EXPECT_EQ(relay.waitForExit(0.3), -1) << "nohup did not hold";
+    EXPECT_EQ(relay.waitForExit(0.3), stillRunning) << "nohup did not hold";
     writeBytes(device.master, "alive");
     EXPECT_EQ(readBytes(relay.outputFd, 5, 5), "alive");
 }
@@ -622,7 +612,7 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
                                                               : "output the terminal, opened read-only");
         PseudoTerminal terminal;
         PseudoTerminal device;
-        std::string before = settingsOf(terminal.slave);
+        std::string before = settingsOf(terminal.master);
         // A device that no session has becomes the relay's terminal, whose
         // hang-up comes as SIGHUP; another session's sends the relay none.
         pid_t owner = -1;
@@ -652,9 +642,9 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
             // Not made writable behind the caller's back either.
             if (ending == OutputReadOnly) {
                 EXPECT_EQ(readBytes(terminal.master, 7, 1), "");
-                EXPECT_NE(relay.waitForExit(10), -1);
+                EXPECT_NE(relay.waitForExit(10), stillRunning);
             } else {
-                EXPECT_EQ(relay.waitForExit(10), ending == OutputClosedUnderNohup ? 1 : bySignal(SIGPIPE));
+                EXPECT_EQ(relay.waitForExit(10), ending == OutputClosedUnderNohup ? exitedWith(1) : endedBy(SIGPIPE));
             }
         } else {
             // Standard output unread and full, so that the relay still
@@ -668,20 +658,20 @@ TEST(TerminalRelay, EndsWhenTheDeviceHangsUpOrTheOutputsReaderGoes)
             if (ending == UnreadAsAMacsTerminalHangsUp) {
                 // Its hang-up is seen although the device is not read, and
                 // what nobody takes is given up on.
-                EXPECT_EQ(relay.waitForExit(10), 0);
+                EXPECT_EQ(relay.waitForExit(10), exitedWith(0));
             } else {
                 // The reader comes back late, as a paused pager does.
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 std::string output = readBytes(relay.outputFd, said.size(), 10);
-                EXPECT_EQ(relay.waitForExit(10), 0);
+                EXPECT_EQ(relay.waitForExit(10), exitedWith(0));
                 EXPECT_GT(output.size(), std::size_t(held)) << "nothing the relay held came out";
                 EXPECT_TRUE(said.compare(0, output.size(), output) == 0);
             }
         }
-        EXPECT_EQ(settingsOf(terminal.slave), before);
+        EXPECT_EQ(settingsOf(terminal.master), before);
         if (owner > 0) {
             kill(owner, SIGKILL);
-            waitpid(owner, nullptr, 0);
+            waitForEnding(owner, 5);
         }
     }
 }
@@ -700,7 +690,7 @@ TEST(TerminalRelay, EndsWhenTheCallersTerminalGoes)
         ASSERT_EQ(readBytes(device.master, 1), "\n");
         close(terminal.master);
         terminal.master = -1;
-        EXPECT_EQ(relay.waitForExit(5), 1);
+        EXPECT_EQ(relay.waitForExit(5), exitedWith(1));
     }
 }
 
@@ -718,7 +708,7 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
                                                                       : "standard output the terminal itself");
     PseudoTerminal terminal;
     PseudoTerminal device;
-    std::string before = settingsOf(terminal.slave);
+    std::string before = settingsOf(terminal.master);
     RelaySetup setup;
     setup.outputOnInput = output != Pipe;
     setup.outputAsDevTty = asDevTty;
@@ -756,8 +746,8 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     EXPECT_EQ(readBytes(device.master, 5, 5), "typed");
     close(device.master);
     device.master = -1;
-    EXPECT_EQ(relay.waitForExit(6), 0);
-    EXPECT_EQ(settingsOf(terminal.slave), before);
+    EXPECT_EQ(relay.waitForExit(6), exitedWith(0));
+    EXPECT_EQ(settingsOf(terminal.master), before);
   }
 
     // A device that is no terminal never hangs up, however long its output waits.
@@ -766,7 +756,7 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     input.closeReadEnd();
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_EQ(readBytes(zero.outputFd, 1 << 16, 5), std::string(1 << 16, '\0'));
-    EXPECT_EQ(zero.waitForExit(0.3), -1);
+    EXPECT_EQ(zero.waitForExit(0.3), stillRunning);
 }
 
 // Standard streams opened as /dev/tty are the caller's terminal, also on a
@@ -780,7 +770,7 @@ TEST(TerminalRelay, StreamsOpenedAsDevTtyAreTheCallersTerminal)
                          (asOnAMac ? ", as on a Mac" : ""));
             PseudoTerminal terminal;
             PseudoTerminal device;
-            std::string before = settingsOf(terminal.slave);
+            std::string before = settingsOf(terminal.master);
             RelaySetup setup;
             setup.controllingTerminal = terminal.slave;
             setup.outputOnInput = true;
@@ -801,8 +791,8 @@ TEST(TerminalRelay, StreamsOpenedAsDevTtyAreTheCallersTerminal)
 
             close(device.master);
             device.master = -1;
-            EXPECT_EQ(relay.waitForExit(6), 0);
-            EXPECT_EQ(settingsOf(terminal.slave), before);
+            EXPECT_EQ(relay.waitForExit(6), exitedWith(0));
+            EXPECT_EQ(settingsOf(terminal.master), before);
         }
     }
 }
@@ -827,7 +817,7 @@ TEST(TerminalRelay, TtyAsLastArgumentOpensAFileOfThatName)
     InputPipe input;
     {
         Relay missing(input.readEnd, {"P", "-tty"}, {-1, folder.path(), 0, -1});
-        EXPECT_EQ(missing.waitForExit(10), 1);
+        EXPECT_EQ(missing.waitForExit(10), exitedWith(1));
     }
 
     PseudoTerminal device;
@@ -838,8 +828,13 @@ TEST(TerminalRelay, TtyAsLastArgumentOpensAFileOfThatName)
 
 TEST(TerminalRelay, DeviceDescriptorBeyondSelectLimitStillRelays)
 {
+    // A Mac's soft limit is 256: raised where the hard one allows.
     rlimit limit {};
     getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < FD_SETSIZE + 64 && limit.rlim_max >= FD_SETSIZE + 64) {
+        limit.rlim_cur = FD_SETSIZE + 64;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (limit.rlim_cur < FD_SETSIZE + 64)
         GTEST_SKIP() << "the descriptor limit " << limit.rlim_cur << " is too low to place the device past " << FD_SETSIZE;
 

@@ -37,18 +37,18 @@ bool waitUntil(const std::function<bool()>& condition, double seconds)
     }
 }
 
-std::pair<int, std::string> shell(const std::string& command)
+std::pair<Ending, std::string> shell(const std::string& command)
 {
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
-        return {-1, output};
+        return {stillRunning, output};
     char chunk[4096];
     std::size_t got;
     while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0)
         output.append(chunk, got);
     int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return {endingOf(status), output};
 }
 
 XSession::XSession(const XServerOptions& options) : server_(options) {}
@@ -133,7 +133,7 @@ std::array<int, 4> XSession::geometry(const std::string& window) const
 
 bool XSession::xdotool(const std::string& arguments) const
 {
-    return shell("DISPLAY=" + display() + " xdotool " + arguments + " 2>/dev/null").first == 0;
+    return shell("DISPLAY=" + display() + " xdotool " + arguments + " 2>/dev/null").first == exitedWith(0);
 }
 
 bool XSession::pressKey(const std::string& window, const std::string& key) const
@@ -295,25 +295,20 @@ BackgroundProcess::~BackgroundProcess()
 {
     if (running()) {
         kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        waitForExit(-1);
     }
 }
 
 bool BackgroundProcess::running()
 {
-    if (status_ >= 0 || pid_ <= 0)
-        return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_)
-        return true;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return false;
+    return waitForExit(0) == stillRunning;
 }
 
-int BackgroundProcess::waitForExit(double seconds)
+Ending BackgroundProcess::waitForExit(double seconds)
 {
-    waitUntil([&] { return !running(); }, seconds);
-    return status_;
+    if (pid_ > 0 && ending_ == stillRunning)
+        ending_ = waitForEnding(pid_, seconds);
+    return ending_;
 }
 
 DisplayRelay::DisplayRelay(const std::string& display, int dropMilliseconds, int silentFromRequest,

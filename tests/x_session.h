@@ -3,6 +3,7 @@
 // Driving a program under a private X server with real input, as a player
 // would: xdotool for keys and window lookups, screenshots for pixels.
 
+#include "process_runner.h"
 #include "x_server.h"
 
 #include <array>
@@ -18,8 +19,8 @@
 // Waits until condition holds or the time limit passes; true if it held.
 bool waitUntil(const std::function<bool()>& condition, double seconds = 10);
 
-// Output of a command run through the shell, with its exit status.
-std::pair<int, std::string> shell(const std::string& command);
+// How a command run through the shell ended, and its output.
+std::pair<Ending, std::string> shell(const std::string& command);
 
 // Pixels row by row, three bytes (red, green, blue) each.
 struct Picture {
@@ -115,11 +116,11 @@ public:
                       const std::string& errorFile = "");
     ~BackgroundProcess();
     pid_t pid() const { return pid_; }
-    // Exit status once ended within the limit, -1 if still running.
-    int waitForExit(double seconds);
+    // How it ended, or stillRunning after the limit.
+    Ending waitForExit(double seconds);
     bool running();
 
 private:
     pid_t pid_ = -1;
-    int status_ = -1;
+    Ending ending_;
 };

@@ -6,10 +6,9 @@
 
 class Fl_Double_Window;
 
-// The window, made 512 x 308 and centred on a work area of the given size
-// (the chooser shows it 154 high until a panel opens), with both schemes'
-// buttons and panels; fills the widget references of chooserState. Not
-// shown yet.
+// The window, 512 x 308, centred on a work area of the given size, with both
+// schemes' buttons and panels; fills chooserState's widget references. Not
+// shown yet (the chooser shows it 154 high until a panel opens).
 Fl_Double_Window* buildChooserWindow(int workAreaWidth, int workAreaHeight);
 
 // Deletes the window with everything in it, banner images included.

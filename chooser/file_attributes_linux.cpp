@@ -1,8 +1,7 @@
 #include "file_attributes.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <string>
+#include <cstring>
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <vector>
@@ -11,65 +10,43 @@
 
 namespace {
 
-// Asks once for the size, then for the bytes, again if they grew meanwhile.
-template <typename Query>
-bool queryBytes(Query query, std::string* into)
-{
-    for (;;) {
-        ssize_t size = query(nullptr, 0);
-        if (size < 0)
-            return false;
-        into->assign(std::size_t(size), '\0');
-        ssize_t got = query(into->data(), into->size());
-        if (got >= 0) {
-            into->resize(std::size_t(got));
-            return true;
-        }
-        if (errno != ERANGE)
-            return false;
-    }
-}
+// Linux keeps no attribute's value, and no list of names, past 64 KiB.
+constexpr std::size_t largest = 65536;
 
-// The names a NUL-separated list holds.
-std::vector<std::string> namesIn(const std::string& list)
+bool isListed(const std::vector<char>& list, ssize_t size, const char* name)
 {
-    std::vector<std::string> names;
-    for (std::size_t start = 0; start < list.size();) {
-        std::size_t end = list.find('\0', start);
-        names.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
+    for (const char* listed = list.data(); listed < list.data() + size; listed += std::strlen(listed) + 1)
+        if (std::strcmp(listed, name) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
 
 bool copyFileAttributes(const char* from, int to)
 {
-    std::string wantedList, presentList;
-    bool listed = queryBytes([&](char* bytes, std::size_t size) { return listxattr(from, bytes, size); }, &wantedList);
+    std::vector<char> wanted(largest), present(largest), value(largest), existing(largest);
     // A file system that keeps no attributes has none to carry.
-    if (!listed && errno != ENOTSUP)
+    ssize_t wantedSize = listxattr(from, wanted.data(), largest);
+    if (wantedSize < 0 && errno != ENOTSUP)
         return false;
-    if (!queryBytes([&](char* bytes, std::size_t size) { return flistxattr(to, bytes, size); }, &presentList) &&
-        errno != ENOTSUP)
+    ssize_t presentSize = flistxattr(to, present.data(), largest);
+    if (presentSize < 0 && errno != ENOTSUP)
         return false;
-    std::vector<std::string> wanted = namesIn(wantedList);
-    for (const std::string& name : wanted) {
-        std::string bytes, existing;
-        if (!queryBytes([&](char* into, std::size_t size) { return getxattr(from, name.c_str(), into, size); }, &bytes))
+    for (const char* name = wanted.data(); name < wanted.data() + wantedSize; name += std::strlen(name) + 1) {
+        ssize_t size = getxattr(from, name, value.data(), largest);
+        if (size < 0)
             return false;
         // A new file's own label (security.selinux, say) is usually the same.
-        if (queryBytes([&](char* into, std::size_t size) { return fgetxattr(to, name.c_str(), into, size); },
-                       &existing) &&
-            existing == bytes)
+        ssize_t had = fgetxattr(to, name, existing.data(), largest);
+        if (had == size && std::memcmp(existing.data(), value.data(), std::size_t(size)) == 0)
             continue;
-        if (fsetxattr(to, name.c_str(), bytes.data(), bytes.size(), 0) != 0)
+        if (fsetxattr(to, name, value.data(), std::size_t(size), 0) != 0)
             return false;
     }
     // What the new file took from its folder (a default ACL) and the file had not.
-    for (const std::string& name : namesIn(presentList))
-        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() && fremovexattr(to, name.c_str()) != 0)
+    for (const char* name = present.data(); name < present.data() + presentSize; name += std::strlen(name) + 1)
+        if (!isListed(wanted, wantedSize, name) && fremovexattr(to, name) != 0)
             return false;
     return true;
 }

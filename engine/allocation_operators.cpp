@@ -1,8 +1,6 @@
 // The engine's global allocation operators, which the executable binds in
-// place of the C++ runtime's, all on the C allocator. With
-// STANDIN_ENGINE_ALLOCATIONS naming a file, every allocation and release it
-// serves for the executable itself appends one byte there ('n' and 'd'), so
-// a test can tell whose operators the executable is bound to.
+// place of the C++ runtime's, on the C allocator. Each that it serves for the
+// executable appends 'n' or 'd' to the file STANDIN_ENGINE_ALLOCATIONS names.
 
 #include <cstddef>
 #include <cstdlib>

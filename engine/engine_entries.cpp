@@ -7,13 +7,9 @@
 
 #ifdef __APPLE__
 
-// Mach-O linkers place sections only in order (LLVM's has no -segaddr), and
-// Apple's lays __TEXT out from the segment's end, LLVM's from its start. So
-// the routines share one section between two paddings that the build finds
-// by linking until they sit on their offsets: ENGINE_ENTRY_PADDING before
-// them moves them in a front-laid segment, ENGINE_ENTRY_TAIL after them in
-// an end-laid one. Each routine is a five-byte jump to its body; the gaps
-// between them are fixed.
+// Mach-O linkers place sections only in order, Apple's from __TEXT's end and
+// LLVM's from its start: the build links until the routines (five-byte jumps
+// to their bodies) sit on their offsets, padding before them or after them.
 #ifndef ENGINE_ENTRY_PADDING
 #define ENGINE_ENTRY_PADDING 0
 #endif

@@ -203,10 +203,9 @@ constexpr char engineBanner[] = "stand-in engine (another build): PlayerMain arg
 constexpr char engineBanner[] = "stand-in engine: PlayerMain argc=";
 #endif
 
-// What the process that became the game left it: the umask, the blocked
-// and pending signals, SIGALRM's disposition, the real-time timer, and which
-// descriptors are open (sockets apart), for tests of the launcher's
-// clean hand-over.
+// What the process that became the game left it (umask, blocked and pending
+// signals, SIGALRM, the real-time timer, open descriptors), for tests of the
+// launcher's clean hand-over.
 void recordInheritance()
 {
     if (!std::getenv("STANDIN_ENGINE_INHERITED"))

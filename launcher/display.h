@@ -4,11 +4,9 @@
 // display, which may take the connection and then never answer (a hung
 // server, a stale forwarded display) and must not hold a start up.
 
-// Runs chooser, which shows its window, calls windowShown() once it is up
-// and returns its result. 1, as a chooser closed, where no display answers
-// in time; -1, without running it, where onlyIfOptionHeld and the Option
-// key (Alt on Linux) is not held. On Linux chooser runs in a process of its
-// own, so that a display that stops answering is left behind whole.
+// Runs chooser (which calls windowShown() once its window is up) and returns
+// its result: 1, as if closed, where no display answers in time; -1, not run,
+// where onlyIfOptionHeld and Option (Alt on Linux) is up. Linux: in a child.
 int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld);
 
 // From the chooser: its window is up, and the player takes the time they need.

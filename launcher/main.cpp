@@ -32,15 +32,6 @@ LaunchMode scanArguments(int argc, char** argv)
     return LaunchMode::Default;
 }
 
-// The chooser whatever the first-run test would say. It writes controls.ini
-// into the engine's per-user folder, which only a set-up engine can name; if
-// the engine refuses, nothing is written.
-int runForcedChooser()
-{
-    setUpEngine();
-    return runChooser();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -55,9 +46,13 @@ int main(int argc, char** argv)
     case LaunchMode::TerminalRelay:
         return runTtyRelay(argc, argv);
     case LaunchMode::ForcedChooser:
-        chooserResult = runForcedChooser();
+        // Whatever the first-run test would say; only a set-up engine names
+        // the folder controls.ini goes into (if it refuses, none is written).
+        setUpEngine();
+        chooserResult = runChooser();
         break;
     case LaunchMode::Default:
+        // Option held at start is the player's way back to the chooser.
         chooserResult = controlsFileMissing() ? runChooser() : runChooserIfOptionHeld();
         break;
     }

@@ -1,9 +1,8 @@
 #pragma once
 
-// A descriptor set as select reads it, sized for the highest descriptor: a
-// caller may leave so many open that the relay's lie past FD_SETSIZE, which
-// Linux's select takes and macOS's does with _DARWIN_UNLIMITED_SELECT. FD_SET
-// would refuse them, so the bits are set here.
+// A descriptor set as select reads it, sized for the highest descriptor: the
+// relay's may lie past FD_SETSIZE (the caller left many open), which select
+// takes (a Mac's with _DARWIN_UNLIMITED_SELECT) and FD_SET would refuse.
 
 #include <algorithm>
 #include <climits>

@@ -17,9 +17,8 @@ struct RelayOutput {
 };
 
 // Standard output as the relay writes it: a non-blocking description of its
-// own where one can be had. callerTerminal names the terminal that a /dev/tty
-// standard output is on, or is empty.
-RelayOutput openRelayOutput(const char* callerTerminal);
+// own where one can be had. Opened before setsid.
+RelayOutput openRelayOutput();
 
 // What output takes now, as write answers.
 ssize_t writeRelayOutput(const RelayOutput& output, const char* bytes, std::size_t count);

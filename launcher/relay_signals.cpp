@@ -123,13 +123,12 @@ void endRelay(int status)
 
 void endRelayBySignal(int signalNumber)
 {
-    putBack();
-    signal(signalNumber, SIG_DFL);
+    // Raised while the caller may have it blocked: it ends the process once let through.
+    endBySignal(signalNumber);
     sigset_t only;
     sigemptyset(&only);
     sigaddset(&only, signalNumber);
     sigprocmask(SIG_UNBLOCK, &only, nullptr);
-    raise(signalNumber);
     _exit(128 + signalNumber);
 }
 

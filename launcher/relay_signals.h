@@ -10,10 +10,9 @@
 // caller's terminal (read from input), and the device's queue of output.
 void endingPutsBack(int device, int input, const termios* inputSettings);
 
-// Signals whose default action ends a process end the relay as they would
-// have, after it has put things back; what the caller ignores stays ignored.
-// A hang-up signal (the device's, or a kill -HUP) is not acted on: it makes
-// the descriptor this returns readable, for the relay's wait to look into.
+// Signals whose default action ends a process end the relay so, after it puts
+// things back; what the caller ignores stays ignored. A hang-up signal makes
+// the descriptor returned readable, for the relay's wait to look into.
 int watchEndingSignals();
 
 [[noreturn]] void endRelay(int status);

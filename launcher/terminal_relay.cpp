@@ -96,13 +96,6 @@ int openDevice(const char* path)
     return device;
 }
 
-bool isDevTty(int fd)
-{
-    struct stat stream {}, generic {};
-    return fstat(fd, &stream) == 0 && S_ISCHR(stream.st_mode) && stat("/dev/tty", &generic) == 0 &&
-           stream.st_rdev == generic.st_rdev;
-}
-
 termios inputSettings;
 bool inputIsTerminal = false;
 
@@ -125,10 +118,9 @@ void configureTerminals(int input, int device)
     tcsetattr(device, TCSANOW, &settings);
 }
 
-// Whether input's end means the caller's terminal has gone, with output on
-// that same terminal: nothing typed or shown reaches anyone any more. Raw
-// and waiting for a byte (VMIN), a terminal reads end of file only once hung
-// up; xnu keeps answering tcgetattr on a hung-up terminal, Linux fails it.
+// Whether input's end means the caller's terminal, output's too, has gone: in
+// raw mode waiting for a byte (VMIN) a terminal reads end of file only once
+// hung up. xnu keeps answering tcgetattr on a hung-up terminal, Linux fails it.
 bool callerTerminalGone(int input, int output)
 {
     struct stat in {}, out {};
@@ -256,17 +248,16 @@ bool deviceHungUp(int device, ReadySet& set)
 
 int runTtyRelay(int argc, char** argv)
 {
-    // While /dev/tty still names the caller's terminal: after setsid it names
-    // the device, and on a Mac a /dev/tty descriptor follows it there.
-    char callerTerminal[PATH_MAX] = "";
-    if (isDevTty(standardInput) || isDevTty(1))
-        controllingTerminalPath(callerTerminal, sizeof callerTerminal);
-    int input = standardInput;
-    if (isDevTty(standardInput) && *callerTerminal) {
-        int own = open(callerTerminal, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        input = own >= 0 ? own : standardInput;
-    }
-    RelayOutput output = openRelayOutput(callerTerminal);
+    // The caller's terminal through descriptions of the relay's own, opened
+    // while its names are the caller's: a Mac's /dev/tty descriptor would
+    // follow the controlling terminal, which after setsid is the device.
+    char name[PATH_MAX] = "";
+    int input = isatty(standardInput) && reopeningPath(standardInput, name, sizeof name)
+                    ? open(name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)
+                    : -1;
+    if (input < 0)
+        input = standardInput;
+    RelayOutput output = openRelayOutput();
 
     setpgid(getpid(), getpgid(getppid()));
     setsid();

@@ -115,30 +115,20 @@ bool altHeld(std::int64_t* roundTripNanoseconds)
     _exit(result);
 }
 
-// Waits for size bytes from the display's process, until deadline unless
-// it is null: 1 when they came, 0 when the process ended first, -1 at the
-// deadline.
+// Waits for what the display's process says next, in one write, until
+// deadline unless it is null: 1 when it came, 0 when the process ended
+// first, -1 at the deadline.
 int receive(int from, void* into, std::size_t size, const Clock::time_point* deadline)
 {
-    auto* bytes = static_cast<char*>(into);
-    std::size_t got = 0;
-    while (got < size) {
-        int wait = -1;
-        if (deadline) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-            if (left <= 0)
-                return -1;
-            wait = int(std::min<std::int64_t>(left + 1, 1000000));
-        }
+    for (;;) {
+        auto left = deadline ? std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count() : -1;
+        if (deadline && left <= 0)
+            return -1;
         pollfd ready = {from, POLLIN, 0};
-        if (poll(&ready, 1, wait) <= 0)
-            continue;
-        ssize_t count = read(from, bytes + got, size - got);
-        if (count == 0 || (count < 0 && errno != EINTR))
-            return 0;
-        got += std::size_t(std::max<ssize_t>(count, 0));
+        int polled = poll(&ready, 1, deadline ? int(std::min<std::int64_t>(left + 1, 1000000)) : -1);
+        if (polled > 0)
+            return read(from, into, size) == ssize_t(size) ? 1 : 0;
     }
-    return 1;
 }
 
 } // namespace

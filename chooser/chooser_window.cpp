@@ -18,6 +18,23 @@ namespace {
 constexpr Fl_Color titleGiftLabelColor = 35;
 constexpr Fl_Color inactiveKeyLabelColor = 42;
 
+// The glyph cap of each KeyKind from 1 to 8 (returned, never stored: its
+// numbers lie past Fl_Boxtype's enumerators); any other kind is plain.
+Fl_Boxtype capBoxFor(std::int32_t kind)
+{
+    switch (kind) {
+    case PadLeft: return DPAD_LEFT_CAP_BOX;
+    case PadRight: return DPAD_RIGHT_CAP_BOX;
+    case PadUp: return DPAD_UP_CAP_BOX;
+    case PadDown: return DPAD_DOWN_CAP_BOX;
+    case Triangle: return TRIANGLE_CAP_BOX;
+    case Circle: return CIRCLE_CAP_BOX;
+    case Square: return SQUARE_CAP_BOX;
+    case Cross: return CROSS_CAP_BOX;
+    default: return FL_NO_BOX;
+    }
+}
+
 void addSchemePanel(int scheme, int top)
 {
     const ControlScheme& data = controlSchemes[scheme];
@@ -75,11 +92,9 @@ void addKeyCap(const KeyCap& key, int x, int y, int widthUnits)
     cap->labelfont(FL_COURIER_BOLD);
     if (!key.action)
         cap->labelcolor(inactiveKeyLabelColor);
-    // The glyph cap of each KeyKind from 1 to 8; any other kind is plain.
-    const Fl_Boxtype glyphBoxes[] = {DPAD_LEFT_CAP_BOX, DPAD_RIGHT_CAP_BOX, DPAD_UP_CAP_BOX, DPAD_DOWN_CAP_BOX,
-                                     TRIANGLE_CAP_BOX,  CIRCLE_CAP_BOX,     SQUARE_CAP_BOX,  CROSS_CAP_BOX};
-    if (key.kind >= PadLeft && key.kind <= Cross) {
-        cap->box(glyphBoxes[key.kind - PadLeft]);
+    Fl_Boxtype glyphBox = capBoxFor(key.kind);
+    if (glyphBox != FL_NO_BOX) {
+        cap->box(glyphBox);
     } else {
         // Plain caps are shorter and sit lower, level with the glyph caps' keys.
         cap->resize(x, y + 6, cap->w(), 25);

@@ -20,14 +20,7 @@ int openOwnDescription(const struct stat& output)
     char path[PATH_MAX] = "";
     if (!(S_ISCHR(output.st_mode) || S_ISFIFO(output.st_mode)) || !reopeningPath(standardOutput, path, sizeof path))
         return -1;
-    int own = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    struct stat opened {};
-    bool same = own >= 0 && fstat(own, &opened) == 0 && (opened.st_mode & S_IFMT) == (output.st_mode & S_IFMT);
-    if (own >= 0 && !same) {
-        close(own);
-        own = -1;
-    }
-    return own;
+    return open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 }
 
 } // namespace

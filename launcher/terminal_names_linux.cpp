@@ -9,17 +9,18 @@
 
 bool reopeningPath(int fd, char* path, std::size_t size)
 {
-    // A /dev/tty descriptor's own terminal, by its device number, where it is
-    // a pseudo-terminal: opened through /proc it would be /dev/tty again.
-    unsigned int device = 0;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == makedev(5, 0) &&
-        ioctl(fd, TIOCGDEV, &device) == 0 && major(device) >= 136 && major(device) <= 143)
-        return std::snprintf(path, size, "/dev/pts/%u", (major(device) - 136) * 256 + minor(device)) < int(size);
-
+    // What fd has open, itself: a /dev/tty descriptor is bound to its
+    // terminal when opened here.
     std::snprintf(path, size, "/proc/self/fd/%d", fd);
     char target[64] = "";
     ssize_t length = readlink(path, target, sizeof target - 1);
     target[length > 0 ? length : 0] = '\0';
-    return length > 0 && std::strstr(target, "ptmx") == nullptr;
+    if (length > 0)
+        return std::strstr(target, "ptmx") == nullptr;
+    // Without /proc, a /dev/tty descriptor's pseudo-terminal by its number.
+    unsigned int device = 0;
+    struct stat info {};
+    return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == makedev(5, 0) &&
+           ioctl(fd, TIOCGDEV, &device) == 0 && major(device) >= 136 && major(device) <= 143 &&
+           std::snprintf(path, size, "/dev/pts/%u", (major(device) - 136) * 256 + minor(device)) < int(size);
 }

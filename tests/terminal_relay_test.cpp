@@ -720,7 +720,7 @@ TEST(TerminalRelay, OutputThatNobodyReadsHoldsUpNothingElse)
     std::string said = printablePattern(1 << 18, 13);
     for (std::size_t i = 79; i < said.size(); i += 80)
         said[i] = '\n';
-    writeBytes(device.master, said, 1);
+    writeBytes(device.master, said, 0.3);
     // A slow reader of the pipe takes a page now and then: never a write
     // of more than there is room for then.
     if (output == Pipe) {

@@ -40,7 +40,7 @@ cmake -S "$source" -B "$build/with-tests" > "$build/with-tests.log" 2>&1 && fail
 [ "$(grep -c 'scripts/install-deps' "$build/with-tests.log")" -eq 1 ] ||
     { cat "$build/with-tests.log"; fail "no one message about the missing tool"; }
 
-cmake -S "$source" -B "$build/bundle" -DBUILD_TESTING=OFF > "$build/bundle.log" 2>&1 ||
+cmake -S "$source" -B "$build/bundle" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Debug > "$build/bundle.log" 2>&1 ||
     { tail -20 "$build/bundle.log"; fail "configuring the bundle alone failed"; }
 cmake --build "$build/bundle" -j "$(getconf _NPROCESSORS_ONLN)" >> "$build/bundle.log" 2>&1 ||
     { tail -20 "$build/bundle.log"; fail "building the bundle alone failed"; }

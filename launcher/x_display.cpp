@@ -1,19 +1,20 @@
 #include "display.h"
 
 #include <X11/Xlib.h>
-#include <X11/keysym.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/select.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -25,14 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto displayBudget = std::chrono::seconds(2);
 constexpr auto longestSetUp = std::chrono::seconds(30);
 
-// What the display's process tells the launcher: this, then 's' once the
-// window is up, then the chooser's result.
-struct Answer {
-    bool altHeld;
-    std::int64_t roundTripNanoseconds;
-};
-
-// In the display's process.
+// In the chooser's process: its connection, and where it reports (one round
+// trip's nanoseconds, then 's' once the window is up, then its result).
 Display* display = nullptr;
 int toLauncher = -1;
 
@@ -47,77 +42,8 @@ int movedHigh(int fd)
     return moved;
 }
 
-int endAsClosed(Display*)
-{
-    _exit(1);
-}
-
-int ignoreProtocolError(Display*, XErrorEvent*)
-{
-    return 0;
-}
-
-// Up to three attempts 20 ms apart: a server resetting after its last
-// client takes none for a moment. Xlib says why a display refused us; we
-// print nothing.
-Display* connectToDisplay()
-{
-    int savedError = movedHigh(dup(STDERR_FILENO));
-    int quiet = open("/dev/null", O_WRONLY);
-    dup2(quiet, STDERR_FILENO);
-    close(quiet);
-    Display* opened = nullptr;
-    for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
-        if (attempt > 0)
-            usleep(20000);
-        opened = XOpenDisplay(nullptr);
-    }
-    dup2(savedError, STDERR_FILENO);
-    close(savedError);
-    return opened;
-}
-
-// Alt down now, and how long the one round trip took.
-bool altHeld(std::int64_t* roundTripNanoseconds)
-{
-    char keys[32] = {};
-    auto asked = Clock::now();
-    XQueryKeymap(display, keys);
-    *roundTripNanoseconds = std::chrono::nanoseconds(Clock::now() - asked).count();
-    for (KeySym alt : {XK_Alt_L, XK_Alt_R}) {
-        KeyCode code = XKeysymToKeycode(display, alt);
-        if (code != 0 && (keys[code / 8] & (1 << (code % 8))))
-            return true;
-    }
-    return false;
-}
-
-[[noreturn]] void serveDisplay(pid_t launcher, int (*chooser)(), bool onlyIfOptionHeld)
-{
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != launcher)
-        _exit(1);
-    // A lost display ends the chooser as a closed window does; X protocol
-    // errors (a drawable of a window just closed) end nothing.
-    XSetIOErrorHandler(endAsClosed);
-    XSetErrorHandler(ignoreProtocolError);
-    display = connectToDisplay();
-    // One past FD_SETSIZE, FLTK's select loop could not watch.
-    if (!display || ConnectionNumber(display) >= FD_SETSIZE)
-        _exit(1);
-    Answer answer {};
-    answer.altHeld = altHeld(&answer.roundTripNanoseconds);
-    (void)!write(toLauncher, &answer, sizeof answer);
-    if (onlyIfOptionHeld && !answer.altHeld)
-        _exit(0);
-    char result = char(chooser());
-    (void)!write(toLauncher, &result, 1);
-    _exit(result);
-}
-
-// Waits for what the display's process says next, in one write, until
-// deadline unless it is null: 1 when it came, 0 when the process ended
-// first, -1 at the deadline.
+// Waits for what is said next on from, in one write, until deadline unless
+// it is null: 1 when it came, 0 when the writer ended first, -1 at the deadline.
 int receive(int from, void* into, std::size_t size, const Clock::time_point* deadline)
 {
     for (;;) {
@@ -131,15 +57,129 @@ int receive(int from, void* into, std::size_t size, const Clock::time_point* dea
     }
 }
 
-} // namespace
-
-int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
+// Up to three attempts 20 ms apart: a server resetting after its last
+// client takes none for a moment.
+template <typename Connect>
+auto withRetries(Connect connect) -> decltype(connect())
 {
-    const int absent = onlyIfOptionHeld ? -1 : 1;
-    const char* name = std::getenv("DISPLAY");
+    auto opened = connect();
+    for (int attempt = 1; attempt < 3 && !opened; ++attempt) {
+        usleep(20000);
+        opened = connect();
+    }
+    return opened;
+}
+
+// 'y' or 'n' as Alt (Mod1) is held, nothing where no display answers. With
+// xcb, which prints nothing where Xlib would say why a display refused us.
+void* askOptionKey(void* answer)
+{
+    int screen = 0;
+    xcb_connection_t* connection = withRetries([&]() -> xcb_connection_t* {
+        xcb_connection_t* made = xcb_connect(nullptr, &screen);
+        if (!xcb_connection_has_error(made))
+            return made;
+        xcb_disconnect(made);
+        return nullptr;
+    });
+    if (connection) {
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        for (; screens.rem > 1 && screen > 0; --screen)
+            xcb_screen_next(&screens);
+        xcb_query_pointer_reply_t* pointer =
+            xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screens.data->root), nullptr);
+        char held = pointer && (pointer->mask & XCB_MOD_MASK_1) ? 'y' : 'n';
+        std::free(pointer);
+        xcb_disconnect(connection);
+        (void)!write(*static_cast<int*>(answer), &held, 1);
+    }
+    close(*static_cast<int*>(answer));
+    delete static_cast<int*>(answer);
+    return nullptr;
+}
+
+// Asked by a thread of its own, which takes none of the process's signals:
+// a display that never answers is left behind with it, and the game that
+// this process becomes ends it.
+bool optionKeyHeldBefore(Clock::time_point deadline)
+{
+    int answer[2];
+    if (pipe2(answer, O_CLOEXEC) != 0)
+        return false;
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    pthread_t asker;
+    int* writeEnd = new int(answer[1]);
+    bool started = pthread_create(&asker, nullptr, askOptionKey, writeEnd) == 0;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!started) {
+        delete writeEnd;
+        close(answer[1]);
+    } else {
+        pthread_detach(asker);
+    }
+    char held = 'n';
+    int outcome = started ? receive(answer[0], &held, 1, &deadline) : 0;
+    // Left open where the thread may still answer: a write to a closed pipe would signal.
+    if (outcome >= 0)
+        close(answer[0]);
+    return outcome > 0 && held == 'y';
+}
+
+int endAsClosed(Display*)
+{
+    _exit(1);
+}
+
+int ignoreProtocolError(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
+// Xlib says why a display refused us; we print nothing.
+Display* connectToDisplay()
+{
+    int savedError = movedHigh(dup(STDERR_FILENO));
+    int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDERR_FILENO);
+    close(quiet);
+    Display* opened = withRetries([] { return XOpenDisplay(nullptr); });
+    dup2(savedError, STDERR_FILENO);
+    close(savedError);
+    return opened;
+}
+
+[[noreturn]] void serveDisplay(pid_t launcher, int (*chooser)())
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != launcher)
+        _exit(1);
+    // A lost display ends the chooser as a closed window does; X protocol
+    // errors (a drawable of a window just closed) end nothing.
+    XSetIOErrorHandler(endAsClosed);
+    XSetErrorHandler(ignoreProtocolError);
+    display = connectToDisplay();
+    // One past FD_SETSIZE, FLTK's select loop could not watch.
+    if (!display || ConnectionNumber(display) >= FD_SETSIZE)
+        _exit(1);
+    auto asked = Clock::now();
+    XSync(display, False);
+    std::int64_t roundTrip = std::chrono::nanoseconds(Clock::now() - asked).count();
+    (void)!write(toLauncher, &roundTrip, sizeof roundTrip);
+    char result = char(chooser());
+    (void)!write(toLauncher, &result, 1);
+    _exit(result);
+}
+
+// The chooser in a process of its own: the launcher's signals, timers and
+// descriptors are never touched, and a display that stops answering before
+// the window is up is left behind with that process.
+int runChooserProcess(int (*chooser)(), Clock::time_point deadline)
+{
     int report[2];
-    if (!name || !*name || pipe(report) != 0)
-        return absent;
+    if (pipe(report) != 0)
+        return 1;
     for (int& end : report)
         end = movedHigh(end);
     sigset_t pendingBefore;
@@ -148,34 +188,29 @@ int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
     pid_t child = fork();
     if (child == 0) {
         toLauncher = report[1];
-        serveDisplay(launcher, chooser, onlyIfOptionHeld);
+        serveDisplay(launcher, chooser);
     }
     close(report[1]);
 
-    // The launcher's own signals, timers and descriptors are never touched:
-    // a display that does not answer in time is left behind with its process.
-    auto deadline = Clock::now() + displayBudget;
-    Answer answer {};
-    int result = absent;
-    int outcome = child < 0 ? 0 : receive(report[0], &answer, sizeof answer, &deadline);
-    bool chooserRuns = outcome > 0 && (!onlyIfOptionHeld || answer.altHeld);
-    if (chooserRuns) {
-        deadline += std::min<Clock::duration>(std::chrono::nanoseconds(answer.roundTripNanoseconds) * 100, longestSetUp);
-        char shown = 0, chosen = 1;
+    std::int64_t roundTrip = 0;
+    char shown = 0, result = 1;
+    int outcome = child < 0 ? 0 : receive(report[0], &roundTrip, sizeof roundTrip, &deadline);
+    bool answered = outcome > 0;
+    if (answered) {
+        deadline += std::min<Clock::duration>(std::chrono::nanoseconds(roundTrip) * 100, longestSetUp);
         outcome = receive(report[0], &shown, 1, &deadline);
         if (outcome > 0)
-            outcome = receive(report[0], &chosen, 1, nullptr);
-        result = outcome > 0 ? chosen : 1;
+            outcome = receive(report[0], &result, 1, nullptr);
     }
-    // Ended by itself (a lost display, a sanitizer's report), it is waited
-    // for, and its status is the chooser's; otherwise it is ended now.
+    // Ended by itself before its result (a lost display, a sanitizer's
+    // report), its status is the chooser's; otherwise it is ended now.
     if (child > 0 && outcome != 0)
         kill(child, SIGKILL);
     int status = 0;
     while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (chooserRuns && outcome == 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        result = WEXITSTATUS(status);
+    if (answered && outcome == 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0)
+        result = char(WEXITSTATUS(status));
     close(report[0]);
     // Where the caller blocked SIGCHLD, the child's end left one pending,
     // which the game would inherit.
@@ -186,7 +221,20 @@ int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
         timespec now {};
         sigtimedwait(&childEnded, nullptr, &now);
     }
-    return result;
+    return answered && outcome >= 0 ? result : 1;
+}
+
+} // namespace
+
+int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
+{
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name)
+        return onlyIfOptionHeld ? -1 : 1;
+    auto deadline = Clock::now() + displayBudget;
+    if (onlyIfOptionHeld && !optionKeyHeldBefore(deadline))
+        return -1;
+    return runChooserProcess(chooser, deadline);
 }
 
 void windowShown()

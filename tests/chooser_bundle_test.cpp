@@ -419,10 +419,10 @@ TEST_F(ChooserBundle, DisplayThatDropsItsFirstConnectionsStillGetsTheChooserOnOn
 // inherited; so does a connection FLTK's select loop could not watch.
 TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
 {
-    // XOpenDisplay's first request after the set-up, the Option-key check's,
-    // the round trip that times the chooser's set-up, and the chooser's first
-    // window; -1: a display that answers.
-    constexpr int queryExtension = 98, queryKeymap = 44, getInputFocus = 43, createWindow = 1;
+    // The Option-key check's request, the chooser's XOpenDisplay's first after
+    // the set-up, the round trip that times the chooser's set-up, and the
+    // chooser's first window; -1: a display that answers.
+    constexpr int queryPointer = 38, queryExtension = 98, getInputFocus = 43, createWindow = 1;
     // As a launcher or build system that leaves its descriptors open does;
     // with fd 500 free, or none below FD_SETSIZE.
     auto manyDescriptors = [](bool hole) {
@@ -433,7 +433,7 @@ TEST_F(ChooserBundle, DisplayThatStopsAnsweringCountsAsAbsentWithinTheDeadline)
         int silentFrom;
         bool firstStart, inheritsDescriptors, hole;
     };
-    for (Case c : {Case {queryKeymap, false, false, false}, Case {queryExtension, false, true, true},
+    for (Case c : {Case {queryPointer, false, false, false}, Case {queryExtension, true, true, true},
                    Case {getInputFocus, true, false, false}, Case {createWindow, true, false, false},
                    Case {-1, true, true, false}, Case {-1, true, true, true}}) {
         SCOPED_TRACE("silent from request " + std::to_string(c.silentFrom) + (c.firstStart ? ", first start" : "") +

@@ -6,7 +6,7 @@
 
 // Runs chooser (which calls windowShown() once its window is up) and returns
 // its result: 1, as if closed, where no display answers in time; -1, not run,
-// where onlyIfOptionHeld and Option (Alt on Linux) is up. Linux: in a child.
+// where onlyIfOptionHeld and Option (Alt on Linux) is up.
 int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld);
 
 // From the chooser: its window is up, and the player takes the time they need.

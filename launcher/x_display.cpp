@@ -2,7 +2,6 @@
 
 #include <X11/Xlib.h>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -10,11 +9,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/prctl.h>
 #include <sys/select.h>
-#include <sys/wait.h>
+#include <sys/socket.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -26,10 +23,22 @@ using Clock = std::chrono::steady_clock;
 constexpr auto displayBudget = std::chrono::seconds(2);
 constexpr auto longestSetUp = std::chrono::seconds(30);
 
-// In the chooser's process: its connection, and where it reports (one round
-// trip's nanoseconds, then 's' once the window is up, then its result).
 Display* display = nullptr;
-int toLauncher = -1;
+// Closed (the write end) once the chooser's window is up.
+int windowUp[2] = {-1, -1};
+
+// The display is asked by a thread of its own, which takes none of the
+// process's signals: one that does not answer in time is left behind with
+// it, for the game this process becomes, or its exit, to end.
+pthread_t asker;
+bool askerStarted = false;
+int answering = -1; // the asker's end of the pipe its answer goes through
+
+struct Answer {
+    Display* display;
+    bool altHeld;
+    std::int64_t roundTripNanoseconds;
+};
 
 // Past FD_SETSIZE (a start may inherit many descriptors), so that the
 // connection takes a number FLTK's select can watch.
@@ -42,207 +51,141 @@ int movedHigh(int fd)
     return moved;
 }
 
-// Waits for what is said next on from, in one write, until deadline unless
-// it is null: 1 when it came, 0 when the writer ended first, -1 at the deadline.
-int receive(int from, void* into, std::size_t size, const Clock::time_point* deadline)
+// Whether fd became readable (or ended) before the deadline.
+bool readyBefore(int fd, Clock::time_point deadline)
 {
     for (;;) {
-        auto left = deadline ? std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count() : -1;
-        if (deadline && left <= 0)
-            return -1;
-        pollfd ready = {from, POLLIN, 0};
-        int polled = poll(&ready, 1, deadline ? int(std::min<std::int64_t>(left + 1, 1000000)) : -1);
-        if (polled > 0)
-            return read(from, into, size) == ssize_t(size) ? 1 : 0;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, int(std::min<std::int64_t>(left + 1, 1000000))) > 0)
+            return true;
     }
 }
 
-// Up to three attempts 20 ms apart: a server resetting after its last
-// client takes none for a moment.
-template <typename Connect>
-auto withRetries(Connect connect) -> decltype(connect())
+// Lost while asked, the display leaves the question unanswered; lost under
+// the chooser, it ends the run as a closed window does.
+int onLostDisplay(Display*)
 {
-    auto opened = connect();
-    for (int attempt = 1; attempt < 3 && !opened; ++attempt) {
-        usleep(20000);
-        opened = connect();
+    if (askerStarted && pthread_equal(pthread_self(), asker)) {
+        close(answering);
+        for (;;)
+            pause();
     }
-    return opened;
-}
-
-// 'y' or 'n' as Alt (Mod1) is held, nothing where no display answers. With
-// xcb, which prints nothing where Xlib would say why a display refused us.
-void* askOptionKey(void* answer)
-{
-    int screen = 0;
-    xcb_connection_t* connection = withRetries([&]() -> xcb_connection_t* {
-        xcb_connection_t* made = xcb_connect(nullptr, &screen);
-        if (!xcb_connection_has_error(made))
-            return made;
-        xcb_disconnect(made);
-        return nullptr;
-    });
-    if (connection) {
-        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        for (; screens.rem > 1 && screen > 0; --screen)
-            xcb_screen_next(&screens);
-        xcb_query_pointer_reply_t* pointer =
-            xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screens.data->root), nullptr);
-        char held = pointer && (pointer->mask & XCB_MOD_MASK_1) ? 'y' : 'n';
-        std::free(pointer);
-        xcb_disconnect(connection);
-        (void)!write(*static_cast<int*>(answer), &held, 1);
-    }
-    close(*static_cast<int*>(answer));
-    delete static_cast<int*>(answer);
-    return nullptr;
-}
-
-// Asked by a thread of its own, which takes none of the process's signals:
-// a display that never answers is left behind with it, and the game that
-// this process becomes ends it.
-bool optionKeyHeldBefore(Clock::time_point deadline)
-{
-    int answer[2];
-    if (pipe2(answer, O_CLOEXEC) != 0)
-        return false;
-    sigset_t all, before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &before);
-    pthread_t asker;
-    int* writeEnd = new int(answer[1]);
-    bool started = pthread_create(&asker, nullptr, askOptionKey, writeEnd) == 0;
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    if (!started) {
-        delete writeEnd;
-        close(answer[1]);
-    } else {
-        pthread_detach(asker);
-    }
-    char held = 'n';
-    int outcome = started ? receive(answer[0], &held, 1, &deadline) : 0;
-    // Left open where the thread may still answer: a write to a closed pipe would signal.
-    if (outcome >= 0)
-        close(answer[0]);
-    return outcome > 0 && held == 'y';
-}
-
-int endAsClosed(Display*)
-{
     _exit(1);
 }
 
+// X protocol errors (a drawable of a window just closed) end nothing.
 int ignoreProtocolError(Display*, XErrorEvent*)
 {
     return 0;
 }
 
-// Xlib says why a display refused us; we print nothing.
-Display* connectToDisplay()
+void* ask(void*)
 {
+    // Up to three attempts 20 ms apart: a server resetting after its last
+    // client takes none for a moment.
+    Display* opened = XOpenDisplay(nullptr);
+    for (int attempt = 1; attempt < 3 && !opened; ++attempt) {
+        usleep(20000);
+        opened = XOpenDisplay(nullptr);
+    }
+    // One past FD_SETSIZE, FLTK's select loop could not watch.
+    if (opened && ConnectionNumber(opened) < FD_SETSIZE) {
+        Window root, child;
+        int rootX, rootY, x, y;
+        unsigned int modifiers = 0;
+        auto asked = Clock::now();
+        XQueryPointer(opened, DefaultRootWindow(opened), &root, &child, &rootX, &rootY, &x, &y, &modifiers);
+        Answer answer = {opened, (modifiers & Mod1Mask) != 0,
+                         std::chrono::nanoseconds(Clock::now() - asked).count()};
+        (void)!write(answering, &answer, sizeof answer);
+    }
+    close(answering);
+    return nullptr;
+}
+
+// Runs in a thread with none of the process's signals.
+bool startThread(void* (*body)(void*), pthread_t* thread)
+{
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    bool started = pthread_create(thread, nullptr, body, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (started)
+        pthread_detach(*thread);
+    return started;
+}
+
+// The display's answer, where one comes before the deadline.
+bool askDisplay(Clock::time_point deadline, Answer* answer)
+{
+    int answers[2];
+    if (pipe2(answers, O_CLOEXEC) != 0)
+        return false;
+    int reading = movedHigh(answers[0]);
+    answering = movedHigh(answers[1]);
+    // Xlib says why a display refused us; we print nothing.
     int savedError = movedHigh(dup(STDERR_FILENO));
-    int quiet = open("/dev/null", O_WRONLY);
+    int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
     dup2(quiet, STDERR_FILENO);
     close(quiet);
-    Display* opened = withRetries([] { return XOpenDisplay(nullptr); });
+    askerStarted = startThread(ask, &asker);
+    if (!askerStarted)
+        close(answering);
+    bool answered = askerStarted && readyBefore(reading, deadline) && read(reading, answer, sizeof *answer) == sizeof *answer;
     dup2(savedError, STDERR_FILENO);
     close(savedError);
-    return opened;
+    return answered;
 }
 
-[[noreturn]] void serveDisplay(pid_t launcher, int (*chooser)())
-{
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != launcher)
-        _exit(1);
-    // A lost display ends the chooser as a closed window does; X protocol
-    // errors (a drawable of a window just closed) end nothing.
-    XSetIOErrorHandler(endAsClosed);
-    XSetErrorHandler(ignoreProtocolError);
-    display = connectToDisplay();
-    // One past FD_SETSIZE, FLTK's select loop could not watch.
-    if (!display || ConnectionNumber(display) >= FD_SETSIZE)
-        _exit(1);
-    auto asked = Clock::now();
-    XSync(display, False);
-    std::int64_t roundTrip = std::chrono::nanoseconds(Clock::now() - asked).count();
-    (void)!write(toLauncher, &roundTrip, sizeof roundTrip);
-    char result = char(chooser());
-    (void)!write(toLauncher, &result, 1);
-    _exit(result);
-}
+// Until the chooser's window is up, a display that stops answering is cut
+// off at the deadline, which ends the run as a closed window does.
+Clock::time_point setUpDeadline;
 
-// The chooser in a process of its own: the launcher's signals, timers and
-// descriptors are never touched, and a display that stops answering before
-// the window is up is left behind with that process.
-int runChooserProcess(int (*chooser)(), Clock::time_point deadline)
+void* cutAtDeadline(void*)
 {
-    int report[2];
-    if (pipe(report) != 0)
-        return 1;
-    for (int& end : report)
-        end = movedHigh(end);
-    sigset_t pendingBefore;
-    sigpending(&pendingBefore);
-    pid_t launcher = getpid();
-    pid_t child = fork();
-    if (child == 0) {
-        toLauncher = report[1];
-        serveDisplay(launcher, chooser);
-    }
-    close(report[1]);
-
-    std::int64_t roundTrip = 0;
-    char shown = 0, result = 1;
-    int outcome = child < 0 ? 0 : receive(report[0], &roundTrip, sizeof roundTrip, &deadline);
-    bool answered = outcome > 0;
-    if (answered) {
-        deadline += std::min<Clock::duration>(std::chrono::nanoseconds(roundTrip) * 100, longestSetUp);
-        outcome = receive(report[0], &shown, 1, &deadline);
-        if (outcome > 0)
-            outcome = receive(report[0], &result, 1, nullptr);
-    }
-    // Ended by itself before its result (a lost display, a sanitizer's
-    // report), its status is the chooser's; otherwise it is ended now.
-    if (child > 0 && outcome != 0)
-        kill(child, SIGKILL);
-    int status = 0;
-    while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (answered && outcome == 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        result = char(WEXITSTATUS(status));
-    close(report[0]);
-    // Where the caller blocked SIGCHLD, the child's end left one pending,
-    // which the game would inherit.
-    if (!sigismember(&pendingBefore, SIGCHLD)) {
-        sigset_t childEnded;
-        sigemptyset(&childEnded);
-        sigaddset(&childEnded, SIGCHLD);
-        timespec now {};
-        sigtimedwait(&childEnded, nullptr, &now);
-    }
-    return answered && outcome >= 0 ? result : 1;
+    if (!readyBefore(windowUp[0], setUpDeadline))
+        shutdown(ConnectionNumber(display), SHUT_RDWR);
+    return nullptr;
 }
 
 } // namespace
 
 int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
 {
+    const int absent = onlyIfOptionHeld ? -1 : 1;
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name)
-        return onlyIfOptionHeld ? -1 : 1;
+        return absent;
+    XSetIOErrorHandler(onLostDisplay);
+    XSetErrorHandler(ignoreProtocolError);
     auto deadline = Clock::now() + displayBudget;
-    if (onlyIfOptionHeld && !optionKeyHeldBefore(deadline))
-        return -1;
-    return runChooserProcess(chooser, deadline);
+    Answer answer {};
+    // Where the chooser does not follow, the connection is left to the game's exec to close.
+    if (!askDisplay(deadline, &answer) || (onlyIfOptionHeld && !answer.altHeld))
+        return absent;
+    display = answer.display;
+    setUpDeadline = deadline + std::min<Clock::duration>(std::chrono::nanoseconds(answer.roundTripNanoseconds) * 100,
+                                                         longestSetUp);
+    pthread_t cutter;
+    if (pipe2(windowUp, O_CLOEXEC) != 0)
+        return 1;
+    for (int& end : windowUp)
+        end = movedHigh(end);
+    // A set-up that no deadline can bound is not begun.
+    if (!startThread(cutAtDeadline, &cutter))
+        return 1;
+    return chooser();
 }
 
 void windowShown()
 {
     // Answered: the server has done all that the set-up asked.
     XSync(display, False);
-    char shown = 's';
-    (void)!write(toLauncher, &shown, 1);
+    close(windowUp[1]);
 }
 
 void* displayConnection()

@@ -8,12 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <optional>
 #include <png.h>
 #include <poll.h>
@@ -58,48 +55,21 @@ std::string XSession::run(const std::string& command) const
     return shell("DISPLAY=" + display() + " " + command + " 2>/dev/null").second;
 }
 
-namespace {
-
-// The process and its children: the launcher shows its chooser from a child.
-std::vector<pid_t> processAndChildren(pid_t pid)
-{
-    std::vector<pid_t> family = {pid};
-    if (DIR* processes = opendir("/proc")) {
-        while (dirent* entry = readdir(processes)) {
-            std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-            std::string line;
-            if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0])) || !std::getline(stat, line))
-                continue;
-            std::istringstream fields(line.substr(line.rfind(')') + 2));
-            char state;
-            pid_t parent = 0;
-            if (fields >> state >> parent && parent == pid)
-                family.push_back(pid_t(std::atoi(entry->d_name)));
-        }
-        closedir(processes);
-    }
-    return family;
-}
-
-} // namespace
-
 std::string XSession::findWindow(pid_t pid, double seconds) const
 {
     std::string window;
     waitUntil(
         [&] {
-            for (pid_t owner : processAndChildren(pid)) {
-                std::istringstream found(run("xdotool search --onlyvisible --all --pid " + std::to_string(owner) +
-                                             " --class FLTK"));
-                // The chooser's window is the one 512 pixels wide: the panels
-                // are nested FLTK windows too, 395 wide.
-                std::string candidate;
-                while (found >> candidate) {
-                    auto box = geometry(candidate);
-                    if (box[2] == 512) {
-                        window = candidate;
-                        return true;
-                    }
+            std::istringstream found(run("xdotool search --onlyvisible --all --pid " + std::to_string(pid) +
+                                         " --class FLTK"));
+            // The chooser's window is the one 512 pixels wide: the panels
+            // are nested FLTK windows too, 395 wide.
+            std::string candidate;
+            while (found >> candidate) {
+                auto box = geometry(candidate);
+                if (box[2] == 512) {
+                    window = candidate;
+                    return true;
                 }
             }
             return false;

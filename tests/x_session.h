@@ -40,8 +40,8 @@ public:
     void stopServer() { server_.stop(); }
     const std::string& display() const { return server_.display(); }
 
-    // The visible FLTK window 512 pixels wide (the chooser's, not
-    // its nested panels) of the process or a child of it, or "" after the limit.
+    // The process's visible FLTK window 512 pixels wide (the chooser's, not
+    // its nested panels), or "" after the limit.
     std::string findWindow(pid_t pid, double seconds = 15) const;
     // x, y, width, height of a window on the screen.
     std::array<int, 4> geometry(const std::string& window) const;

@@ -22,4 +22,10 @@ struct ReadySet {
     void add(int fd) { words[std::size_t(fd) / bitsPerWord] |= Word(1) << (fd % bitsPerWord); }
     bool has(int fd) const { return (words[std::size_t(fd) / bitsPerWord] >> (fd % bitsPerWord)) & 1; }
     fd_set* get() { return reinterpret_cast<fd_set*>(words.data()); }
+    fd_set* only(int fd)
+    {
+        clear();
+        add(fd);
+        return get();
+    }
 };

@@ -17,10 +17,10 @@ bool reopeningPath(int fd, char* path, std::size_t size)
     target[length > 0 ? length : 0] = '\0';
     if (length > 0)
         return std::strstr(target, "ptmx") == nullptr;
-    // Without /proc, a /dev/tty descriptor's pseudo-terminal by its number.
+    // Without /proc, a /dev/tty descriptor's pseudo-terminal: major 136, its number the minor.
     unsigned int device = 0;
     struct stat info {};
     return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == makedev(5, 0) &&
-           ioctl(fd, TIOCGDEV, &device) == 0 && major(device) >= 136 && major(device) <= 143 &&
-           std::snprintf(path, size, "/dev/pts/%u", (major(device) - 136) * 256 + minor(device)) < int(size);
+           ioctl(fd, TIOCGDEV, &device) == 0 && major(device) == 136 &&
+           std::snprintf(path, size, "/dev/pts/%u", minor(device)) < int(size);
 }

@@ -137,9 +137,7 @@ bool isWritableBy(int fd, ReadySet& set, std::chrono::steady_clock::time_point d
     if (left.count() <= 0)
         return false;
     timeval limit = {time_t(left.count() / 1000000), suseconds_t(left.count() % 1000000)};
-    set.clear();
-    set.add(fd);
-    return select(fd + 1, nullptr, set.get(), nullptr, &limit) > 0;
+    return select(fd + 1, nullptr, set.only(fd), nullptr, &limit) > 0;
 }
 
 // The device has hung up or failed: what it said last still goes out, for
@@ -162,10 +160,8 @@ bool deviceHungUp(int device, ReadySet& set)
 {
     if (!isatty(device) && errno != EIO)
         return false;
-    set.clear();
-    set.add(device);
     timeval now {};
-    if (select(device + 1, set.get(), nullptr, nullptr, &now) <= 0)
+    if (select(device + 1, set.only(device), nullptr, nullptr, &now) <= 0 || !set.has(device))
         return false;
     int queued = 0;
     termios settings {};
@@ -176,8 +172,9 @@ bool deviceHungUp(int device, ReadySet& set)
 
 [[noreturn]] void relay(int input, int device, const RelayOutput& output, int hangup)
 {
-    ReadySet readable(std::max({input, device, output.fd, hangup})), writable(std::max(device, output.fd));
+    // Both sets as long as select reads them: up to the highest of all.
     int highest = std::max({input, device, output.fd, hangup});
+    ReadySet readable(highest), writable(highest);
     auto toDeviceWrite = [device](const char* bytes, std::size_t count) { return write(device, bytes, count); };
     auto toOutputWrite = [&output](const char* bytes, std::size_t count) {
         return writeRelayOutput(output, bytes, count);

@@ -307,17 +307,21 @@ TEST_F(ControlsFile, FailedWritePartWayKeepsTheEarlierFile)
 {
     makeUserFolderWith("old=file\n");
     // SIGXFSZ at its default, blocked as a caller may leave it: the writer
-    // holds it off, so writes past 40 bytes fail with EFBIG, and nothing is
-    // left pending for the game.
+    // holds it off, so writes past 40 bytes fail with EFBIG, and the game
+    // inherits it as the caller left it: default, blocked, nothing pending.
     auto limitFileSize = [] {
         sigset_t fileSize;
         sigemptyset(&fileSize);
         sigaddset(&fileSize, SIGXFSZ);
         sigprocmask(SIG_BLOCK, &fileSize, nullptr);
         std::atexit([] {
-            sigset_t pending;
+            sigset_t pending, blocked;
             sigpending(&pending);
-            if (sigismember(&pending, SIGXFSZ) == 1)
+            sigprocmask(SIG_BLOCK, nullptr, &blocked);
+            struct sigaction action {};
+            sigaction(SIGXFSZ, nullptr, &action);
+            if (sigismember(&pending, SIGXFSZ) == 1 || sigismember(&blocked, SIGXFSZ) != 1 ||
+                action.sa_handler != SIG_DFL)
                 _exit(5);
         });
         rlimit limit = {40, 40};

@@ -203,8 +203,8 @@ constexpr char engineBanner[] = "stand-in engine (another build): PlayerMain arg
 constexpr char engineBanner[] = "stand-in engine: PlayerMain argc=";
 #endif
 
-// What the process that became the game left it (umask, blocked and pending
-// signals, SIGALRM, the real-time timer, open descriptors), for tests of the
+// What the process that became the game left it (umask, blocked, pending and
+// ignored signals, the real-time timer, open descriptors), for tests of the
 // launcher's clean hand-over.
 void recordInheritance()
 {
@@ -216,15 +216,16 @@ void recordInheritance()
     sigprocmask(SIG_SETMASK, nullptr, &blocked);
     sigset_t pending;
     sigpending(&pending);
-    std::string blockedList, pendingList;
+    std::string blockedList, pendingList, ignoredList;
     for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
         if (sigismember(&blocked, signalNumber) == 1)
             blockedList += " " + std::to_string(signalNumber);
         if (sigismember(&pending, signalNumber) == 1)
             pendingList += " " + std::to_string(signalNumber);
+        struct sigaction action {};
+        if (sigaction(signalNumber, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
+            ignoredList += " " + std::to_string(signalNumber);
     }
-    struct sigaction alarm {};
-    sigaction(SIGALRM, nullptr, &alarm);
     itimerval timer {};
     getitimer(ITIMER_REAL, &timer);
     std::string descriptors;
@@ -243,7 +244,7 @@ void recordInheritance()
     std::snprintf(umaskText, sizeof umaskText, "%04o", unsigned(mask));
     writeRecord("STANDIN_ENGINE_INHERITED",
                 {std::string("umask ") + umaskText, "blocked" + blockedList, "pending" + pendingList,
-                 std::string("SIGALRM ") + (alarm.sa_handler == SIG_DFL ? "default" : alarm.sa_handler == SIG_IGN ? "ignored" : "handled"),
+                 "ignored" + ignoredList,
                  "timer " + std::to_string(timer.it_value.tv_sec * 1000 + timer.it_value.tv_usec / 1000),
                  "descriptors" + descriptors});
 }

@@ -178,7 +178,14 @@ int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
     // A set-up that no deadline can bound is not begun.
     if (!startThread(cutAtDeadline, &cutter))
         return 1;
-    return chooser();
+    // A write to a display that has gone raises SIGPIPE (xcb sends without
+    // MSG_NOSIGNAL); ignored, the loss reaches onLostDisplay as any other.
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+    int chosen = chooser();
+    sigaction(SIGPIPE, &previous, nullptr);
+    return chosen;
 }
 
 void windowShown()

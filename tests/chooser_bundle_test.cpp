@@ -226,6 +226,14 @@ TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
     std::size_t streams = inherited.find("descriptors 0rw 1w 2w");
     ASSERT_NE(streams, std::string::npos) << inherited;
     EXPECT_TRUE(inherited[streams + 21] == ' ' || inherited[streams + 21] == '\0') << inherited;
+    // Nor does it ignore a signal the caller did not.
+    std::string ignored = "ignored";
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        struct sigaction action {};
+        if (sigaction(signalNumber, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
+            ignored += " " + std::to_string(signalNumber);
+    }
+    EXPECT_NE(inherited.find(ignored + '\0'), std::string::npos) << inherited;
 }
 
 TEST_F(ChooserBundle, ZThenReturnWritesArrowKeys)
@@ -331,12 +339,25 @@ TEST_F(ChooserBundle, ForcedChooserWithoutAnEngineFolderWritesNothing)
 
 TEST_F(ChooserBundle, LostDisplayEndsWithOneAndPrintsNothing)
 {
-    startAndFindWindow();
-    x.stopServer();
-    EXPECT_EQ(process->waitForExit(15), exitedWith(1));
-    EXPECT_EQ(readFile(home.file("stdout")), "");
-    expectNoOutputBeforeTheGame();
-    EXPECT_FALSE(fileExists(recordFile()));
+    // Also while a panel opens, when the chooser writes to the display more
+    // than it reads from it.
+    for (int delay : {-1, 0, 30, 90}) {
+        SCOPED_TRACE("lost " + std::to_string(delay) + " ms after Down");
+        XSession lost;
+        ASSERT_TRUE(lost.ready()) << "Xvfb did not start";
+        start({"P"}, game, false, lost.display());
+        window = lost.findWindow(process->pid());
+        ASSERT_FALSE(window.empty()) << "no chooser window appeared";
+        if (delay >= 0) {
+            ASSERT_TRUE(lost.pressKey(window, "Down"));
+            usleep(useconds_t(delay) * 1000);
+        }
+        lost.stopServer();
+        EXPECT_EQ(process->waitForExit(15), exitedWith(1));
+        EXPECT_EQ(readFile(home.file("stdout")), "");
+        expectNoOutputBeforeTheGame();
+        EXPECT_FALSE(fileExists(recordFile()));
+    }
 }
 
 TEST_F(ChooserWithoutDoubleBuffer, DownThenReturnWritesWasdAndPrintsNothing)

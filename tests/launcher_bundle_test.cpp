@@ -70,7 +70,7 @@ protected:
     }
 
     // What the game inherited from the process that became it, by name:
-    // "umask", "blocked" and "pending" (signals), "SIGALRM", "timer" (ms
+    // "umask", "blocked", "pending" and "ignored" (signals), "timer" (ms
     // left), "descriptors".
     std::map<std::string, std::string> inherited() const
     {

@@ -407,6 +407,8 @@ TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
     sigfillset(&all);
     auto callerLeaves = [&all] {
         umask(027);
+        for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+            signal(signalNumber, signalNumber == SIGPIPE ? SIG_IGN : SIG_DFL);
         sigprocmask(SIG_SETMASK, &all, nullptr);
         raise(SIGUSR2); // left pending
 #ifdef SIGRTMAX
@@ -441,6 +443,7 @@ TEST_F(LauncherBundle, DisplayThatNeverAnswersDelaysTheStartBoundedly)
             leftPending += " " + std::to_string(SIGRTMAX);
 #endif
             EXPECT_EQ(direct["pending"], leftPending) << "the caller's pending signals were not recorded";
+            EXPECT_EQ(direct["ignored"], std::to_string(SIGPIPE)) << "the caller's ignored signals were not recorded";
             // The caller's timer keeps running as if nothing had touched it.
             int left = std::stoi(throughTheStart["timer"]), leftDirect = std::stoi(direct["timer"]);
             EXPECT_GT(left, leftDirect - 6000);

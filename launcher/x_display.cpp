@@ -179,12 +179,16 @@ int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
     if (!startThread(cutAtDeadline, &cutter))
         return 1;
     // A write to a display that has gone raises SIGPIPE (xcb sends without
-    // MSG_NOSIGNAL); ignored, the loss reaches onLostDisplay as any other.
+    // MSG_NOSIGNAL); ignored, the loss reaches onLostDisplay. Not if blocked:
+    // it cannot end us then, and ignoring would drop one pending for the game.
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
     struct sigaction ignore {}, previous {};
     ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &previous);
+    bool ignoring = sigismember(&mask, SIGPIPE) != 1 && sigaction(SIGPIPE, &ignore, &previous) == 0;
     int chosen = chooser();
-    sigaction(SIGPIPE, &previous, nullptr);
+    if (ignoring)
+        sigaction(SIGPIPE, &previous, nullptr);
     return chosen;
 }
 

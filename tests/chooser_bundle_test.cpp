@@ -96,7 +96,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(x.ready()) << "Xvfb did not start"; }
 
     void start(std::vector<std::string> arguments, const std::string& program = game,
-               bool standardErrorClosed = false, const std::string& display = "")
+               bool standardErrorClosed = false, const std::string& display = "",
+               const std::function<void()>& callerLeaves = {})
     {
         process = std::make_unique<BackgroundProcess>(
             program, arguments,
@@ -106,7 +107,7 @@ protected:
                                                               {"STANDIN_ENGINE_RECORD", recordFile()},
                                                               {"STANDIN_ENGINE_INHERITED", home.file("inherited")}},
             std::vector<std::string> {"STANDIN_ENGINE_EXIT", "XAUTHORITY"}, home.file("stdout"),
-            standardErrorClosed ? closedStream : home.file("stderr"));
+            standardErrorClosed ? closedStream : home.file("stderr"), callerLeaves);
     }
 
     void startAndFindWindow(std::vector<std::string> arguments = {"P"}, const std::string& program = game)
@@ -197,7 +198,16 @@ using Arguments = std::vector<std::string>;
 
 TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
 {
-    startAndFindWindow();
+    // The caller leaves SIGPIPE blocked and pending, for the game to have so.
+    start({"P"}, game, false, "", [] {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigprocmask(SIG_BLOCK, &pipe, nullptr);
+        raise(SIGPIPE);
+    });
+    window = x.findWindow(process->pid());
+    ASSERT_FALSE(window.empty()) << "no chooser window appeared";
     auto box = x.geometry(window);
     EXPECT_EQ(box[2], 512);
     EXPECT_EQ(box[3], 154);
@@ -234,6 +244,7 @@ TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
             ignored += " " + std::to_string(signalNumber);
     }
     EXPECT_NE(inherited.find(ignored + '\0'), std::string::npos) << inherited;
+    EXPECT_NE(inherited.find("pending " + std::to_string(SIGPIPE) + '\0'), std::string::npos) << inherited;
 }
 
 TEST_F(ChooserBundle, ZThenReturnWritesArrowKeys)

@@ -245,7 +245,7 @@ const std::string closedStream = "&-";
 BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
                                      const std::vector<std::pair<std::string, std::string>>& environment,
                                      const std::vector<std::string>& unset, const std::string& outputFile,
-                                     const std::string& errorFile)
+                                     const std::string& errorFile, const std::function<void()>& callerLeaves)
 {
     pid_ = fork();
     if (pid_ == 0) {
@@ -257,6 +257,8 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
             close(2);
         else if (!errorFile.empty())
             dup2(open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        if (callerLeaves)
+            callerLeaves();
         execWithEnvironment(program, arguments, environment, unset);
     }
 }

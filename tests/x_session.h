@@ -113,7 +113,7 @@ public:
     BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
                       const std::vector<std::pair<std::string, std::string>>& environment,
                       const std::vector<std::string>& unset = {}, const std::string& outputFile = "",
-                      const std::string& errorFile = "");
+                      const std::string& errorFile = "", const std::function<void()>& callerLeaves = {});
     ~BackgroundProcess();
     pid_t pid() const { return pid_; }
     // How it ended, or stillRunning after the limit.

@@ -173,8 +173,6 @@ int runOnDisplay(int (*chooser)(), bool onlyIfOptionHeld)
     pthread_t cutter;
     if (pipe2(windowUp, O_CLOEXEC) != 0)
         return 1;
-    for (int& end : windowUp)
-        end = movedHigh(end);
     // A set-up that no deadline can bound is not begun.
     if (!startThread(cutAtDeadline, &cutter))
         return 1;

@@ -110,9 +110,10 @@ protected:
             standardErrorClosed ? closedStream : home.file("stderr"), callerLeaves);
     }
 
-    void startAndFindWindow(std::vector<std::string> arguments = {"P"}, const std::string& program = game)
+    void startAndFindWindow(std::vector<std::string> arguments = {"P"}, const std::string& program = game,
+                            const std::function<void()>& callerLeaves = {})
     {
-        start(std::move(arguments), program);
+        start(std::move(arguments), program, false, "", callerLeaves);
         window = x.findWindow(process->pid());
         ASSERT_FALSE(window.empty()) << "no chooser window appeared";
     }
@@ -199,15 +200,13 @@ using Arguments = std::vector<std::string>;
 TEST_F(ChooserBundle, DownThenReturnWritesWasdAndStartsTheGame)
 {
     // The caller leaves SIGPIPE blocked and pending, for the game to have so.
-    start({"P"}, game, false, "", [] {
+    startAndFindWindow({"P"}, game, [] {
         sigset_t pipe;
         sigemptyset(&pipe);
         sigaddset(&pipe, SIGPIPE);
         sigprocmask(SIG_BLOCK, &pipe, nullptr);
         raise(SIGPIPE);
     });
-    window = x.findWindow(process->pid());
-    ASSERT_FALSE(window.empty()) << "no chooser window appeared";
     auto box = x.geometry(window);
     EXPECT_EQ(box[2], 512);
     EXPECT_EQ(box[3], 154);
